@@ -1,0 +1,78 @@
+// Child processes. One declaration here; process_posix.cpp (posix_spawn) and process_win32.cpp
+// (CreateProcessW) implement it. Children are started from an argument vector, never through a
+// shell, and inherit the working directory and the environment unchanged.
+#pragma once
+
+#include <chrono>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace tessel_installer::platform {
+
+// What becomes of a child's standard output or standard error.
+enum class Stream {
+    Inherit,  // the child writes to our terminal
+    Discard,  // the null device
+    Capture,  // collected as text, read after the child ended
+};
+
+struct SpawnOptions {
+    Stream out = Stream::Inherit;
+    Stream err = Stream::Inherit;
+};
+
+class Process {
+public:
+    // Starts argv[0] (searched on PATH when it holds no separator) with the arguments argv[1..].
+    // Throws OSError naming the program and the reason when the child cannot be started.
+    static Process spawn(const std::vector<std::string>& argv, SpawnOptions options = {});
+
+    Process(Process&&) noexcept;
+    Process& operator=(Process&&) noexcept;
+    Process(const Process&) = delete;
+    Process& operator=(const Process&) = delete;
+    ~Process();  // a child still running is waited for (never left as a zombie)
+
+    // True when the child has ended. Never blocks.
+    bool poll();
+    // Blocks until the child ends; returns its exit status.
+    int wait();
+    // Waits at most `limit` and returns as soon as the child ends; true when it has ended. Also
+    // returns early (false) when a signal handler of ours ran meanwhile, so that callers can look
+    // at their interrupt flag.
+    bool wait_for(std::chrono::milliseconds limit);
+
+    // Exit status once the child has ended: its exit code, or minus the signal that ended it.
+    std::optional<int> returncode() const noexcept;
+    // Sends a signal to the child (POSIX signal number; on Windows any value terminates it).
+    void send_signal(int signal_number);
+
+    long pid() const noexcept;
+    const std::vector<std::string>& args() const noexcept;
+    // Captured text; complete once the child has ended.
+    const std::string& stdout_text() const noexcept;
+    const std::string& stderr_text() const noexcept;
+
+    struct Impl;
+
+private:
+    explicit Process(std::unique_ptr<Impl> impl);
+    std::unique_ptr<Impl> impl_;
+};
+
+struct CompletedProcess {
+    std::vector<std::string> args;
+    int returncode = 0;
+    std::string out;  // empty unless captured
+    std::string err;  // empty unless captured
+};
+
+// Starts a child and waits for it.
+CompletedProcess run(const std::vector<std::string>& argv, SpawnOptions options = {});
+
+// Searches PATH for an executable file named `name`; the first hit made absolute, or none.
+std::optional<std::string> find_on_path(const std::string& name);
+
+}  // namespace tessel_installer::platform

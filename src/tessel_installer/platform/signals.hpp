@@ -1,0 +1,17 @@
+// Interrupts. The handlers only record which signal arrived; the loops that wait for children
+// notice it, let the running child end, and stop the run.
+#pragma once
+
+namespace tessel_installer::platform {
+
+// Installs handlers for SIGINT and SIGTERM (Ctrl-C and Ctrl-Break on Windows) that record the
+// signal. Children are started with default dispositions, so they still receive their own.
+void install_interrupt_handlers();
+
+// The first signal recorded since the handlers were installed, or 0.
+int pending_interrupt() noexcept;
+
+// Forgets a recorded signal (tests only).
+void clear_pending_interrupt() noexcept;
+
+}  // namespace tessel_installer::platform

@@ -1,0 +1,29 @@
+// The per-user record of the packages this program installed, one name per line in
+// installed_packages.txt, read by uninstall.
+#pragma once
+
+#include <filesystem>
+#include <set>
+#include <string>
+#include <string_view>
+
+namespace tessel_installer::ledgerfile {
+
+inline constexpr std::string_view APP_NAME = "Tessel-Installer";
+inline constexpr std::string_view APP_AUTHOR = "Mirralune";
+inline constexpr std::string_view PACKAGE_FILE_NAME = "installed_packages.txt";
+
+// The per-user storage directory (computed, not created).
+std::filesystem::path storage_dir();
+// The directory of the installed program; the fallback for appending only.
+std::filesystem::path config_path();
+
+// Appends the name. Never throws for file problems: a failed write is logged to standard error.
+void store_package_name(const std::string& package);
+// The distinct names of the record. Throws FileNotFoundError("No stored package file found.") when
+// the file does not exist; other read errors propagate as OSError kinds.
+std::set<std::string> read_stored_packages();
+// Drops every line naming the package; a missing file is nothing to do.
+void remove_package_name(const std::string& package);
+
+}  // namespace tessel_installer::ledgerfile
