@@ -71,4 +71,82 @@ Selection _select_from_catalogue(const std::optional<PackageKinds>& catalogue,
                                  const OptionalText& package = std::nullopt,
                                  const OptionalList& options = std::nullopt);
 
+// ---- Pip runner and actions ------------------------------------------------------------------
+
+// Throws Interrupted when Ctrl-C or a termination request has arrived: the run stops at the next
+// point where no child of ours is running.
+void _stop_if_interrupted();
+
+// True for a distribution name (letters and digits, with ".", "_" or "-" only between them),
+// optionally followed by extras in brackets ("name[extra]" or "name[a, b]"). pip reads a leading
+// "-" as an option, so every package text is checked against this before it reaches a command line.
+bool _is_valid_package_text(std::string_view text);
+
+// "https://" + the configured index + "/".
+std::string _index_url();
+
+// One pip child: its argument vector and the command as shown to the user and logged.
+struct PipCommand {
+    std::vector<std::string> argv;
+    std::string printable;
+};
+
+// The command line of one package. The action's words ("uninstall -y" is two) and the extra
+// option words become separate arguments; every value stays one argument even with blanks in it.
+PipCommand _build_pip_command(const std::string& interpreter, std::string_view action,
+                              const std::string& package_token, const OptionalText& index_url,
+                              bool upgrade, const std::vector<std::string>& extra_options);
+
+// Runs one pip child per package, in order, and records each outcome under the package's plain
+// text. extra_options are words, each one argument ({"--no-index", "--find-links", FOLDER}).
+// Throws Interrupted once the child that was running when a signal arrived has ended and its
+// outcome is recorded; no later package is started.
+PackageStatus _perform_pip_action(std::string_view action, const std::vector<std::string>& packages,
+                                  const OptionalText& version = std::nullopt,
+                                  const OptionalText& index_url = std::nullopt,
+                                  const std::vector<std::string>& extra_options = {},
+                                  bool show_version = false, bool debug = false,
+                                  bool upgrade = false, PackageStatus package_status = {});
+
+// What an install or download action leaves for its operation.
+struct ActionResult {
+    PackageStatus package_status;
+    // After an install: the installed names the summary was decided from (the operation's
+    // after-install snapshot). Empty after a download.
+    std::vector<std::string> installed_after;
+
+    bool all_succeeded() const;
+};
+
+// The download option words: --dest F, then --only-binary=:all: once when a platform or an
+// interpreter version is given, the --platform pairs, and --python-version.
+std::vector<std::string> _download_options(const std::string& folder,
+                                           const OptionalList& platform,
+                                           const OptionalText& python_version);
+
+ActionResult _install_packages_action(const PackageKinds& user_requested_packages,
+                                      const OptionalText& version = std::nullopt,
+                                      bool debug = false, bool upgrade = false);
+
+ActionResult _download_packages_action(const PackageKinds& packages,
+                                       const OptionalText& python_version,
+                                       const OptionalList& platform, const std::string& folder,
+                                       const OptionalText& version = std::nullopt,
+                                       bool debug = false);
+
+PackageStatus _uninstall_packages_action(const std::vector<std::string>& packages,
+                                         bool debug = false);
+
+// The base phase, then the bundle phase, the connectors warning and the summary. With
+// use_product_type false the kinds are ignored and names alone decide (folder install).
+ActionResult _print_and_perform_action(std::string_view action, const PackageKinds& packages,
+                                       const OptionalText& index_url, bool debug,
+                                       const OptionalText& version,
+                                       const std::vector<std::string>& pip_options = {},
+                                       bool upgrade = false, bool use_product_type = true);
+
+// The "*.whl" entries directly inside the folder, hidden names excluded, in the file system's
+// order, as the folder text followed by "/" and the entry name. A missing folder gives none.
+std::vector<std::string> _list_wheel_files(const std::string& folder);
+
 }  // namespace tessel_installer::installer
