@@ -1,0 +1,89 @@
+// Per-user directories and the executable's directory on Windows.
+#include "tessel_installer/platform/paths.hpp"
+
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <knownfolders.h>
+#include <shlobj.h>
+
+#include <string>
+#include <vector>
+
+#include "tessel_installer/errors.hpp"
+
+namespace tessel_installer::platform {
+namespace {
+
+std::string last_error_text(DWORD code) {
+    LPSTR buffer = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+    std::string text = length != 0 && buffer != nullptr ? std::string(buffer, length)
+                                                       : "error " + std::to_string(code);
+    if (buffer != nullptr) LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+// The local (non-roaming) application data folder of the user, e.g. C:\Users\NAME\AppData\Local.
+std::filesystem::path local_app_data() {
+    PWSTR raw = nullptr;
+    const HRESULT result =
+        SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DONT_VERIFY, nullptr, &raw);
+    if (FAILED(result) || raw == nullptr) {
+        if (raw != nullptr) CoTaskMemFree(raw);
+        throw OSError("Cannot determine the local application data folder (HRESULT " +
+                      std::to_string(static_cast<long>(result)) + ")");
+    }
+    std::filesystem::path folder(raw);
+    CoTaskMemFree(raw);
+    return folder;
+}
+
+// Our texts are UTF-8; paths on Windows are UTF-16.
+std::filesystem::path from_utf8(const std::string& text) {
+    return std::filesystem::path(
+        std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
+}
+
+}  // namespace
+
+std::filesystem::path user_data_dir(const std::string& app_name, const std::string& app_author) {
+    std::filesystem::path dir = local_app_data();
+    // Applications live below their author's folder; without an author the name stands in.
+    if (!app_name.empty()) {
+        dir /= from_utf8(app_author.empty() ? app_name : app_author);
+        dir /= from_utf8(app_name);
+    }
+    return dir;
+}
+
+std::filesystem::path executable_dir() {
+    std::vector<wchar_t> buffer(MAX_PATH);
+    for (;;) {
+        const DWORD length =
+            GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
+        if (length == 0) {
+            throw OSError("Cannot determine the path of the running program: " +
+                          last_error_text(GetLastError()));
+        }
+        if (length < buffer.size()) {
+            buffer.resize(length);
+            break;
+        }
+        // Truncated: the path is longer than the buffer.
+        buffer.resize(buffer.size() * 2);
+    }
+    const std::filesystem::path exe(std::wstring(buffer.begin(), buffer.end()));
+    // Resolve links and junctions on the way, as on the other platforms.
+    std::error_code error;
+    const auto resolved = std::filesystem::canonical(exe, error);
+    return (error ? exe : resolved).parent_path();
+}
+
+}  // namespace tessel_installer::platform

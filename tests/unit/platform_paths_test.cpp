@@ -1,0 +1,156 @@
+// The per-user data directory against pip's own platformdirs, and the executable's directory.
+#include "tessel_installer/platform/paths.hpp"
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <filesystem>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+using tessel_installer::platform::executable_dir;
+using tessel_installer::platform::user_data_dir;
+
+namespace {
+
+// The child half of ExecutableDirHoldsThisTestThroughALink: started with the variable set, the
+// program prints its directory and ends before any test runs.
+[[maybe_unused]] const bool kPrintedExecutableDir = [] {
+    if (std::getenv("TESSEL_PRINT_EXECUTABLE_DIR") == nullptr) return false;
+    std::printf("executable_dir=%s\n", executable_dir().c_str());
+    std::fflush(stdout);
+    std::_Exit(0);
+}();
+
+constexpr const char* kApp = "Tessel-Installer";
+constexpr const char* kAuthor = "Mirralune";
+
+// Sets or unsets one variable for the life of the object, then puts the old value back.
+class ScopedEnv {
+public:
+    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
+        if (const char* old = std::getenv(name)) old_ = old;
+        if (value) {
+            ::setenv(name, value->c_str(), 1);
+        } else {
+            ::unsetenv(name);
+        }
+    }
+    ~ScopedEnv() {
+        if (old_) {
+            ::setenv(name_, old_->c_str(), 1);
+        } else {
+            ::unsetenv(name_);
+        }
+    }
+    ScopedEnv(const ScopedEnv&) = delete;
+    ScopedEnv& operator=(const ScopedEnv&) = delete;
+
+private:
+    const char* name_;
+    std::optional<std::string> old_;
+};
+
+// What pip's platformdirs answers in a real child that inherits our environment.
+std::string oracle_user_data_dir() {
+    const char* command =
+        "/usr/bin/python3 -c \"import sys; from pip._vendor import platformdirs; "
+        "sys.stdout.write(platformdirs.user_data_dir(appname='Tessel-Installer', "
+        "appauthor='Mirralune'))\"";
+    FILE* pipe = ::popen(command, "r");
+    if (pipe == nullptr) return "<popen failed>";
+    std::string out;
+    char buffer[512];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    const int status = ::pclose(pipe);
+    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "<oracle failed>";
+    return out;
+}
+
+struct DirCase {
+    const char* label;
+    std::optional<std::string> xdg_data_home;  // nullopt: unset
+    std::optional<std::string> home;           // nullopt: unset
+    const char* expected;                      // nullptr: only compared with the oracle
+};
+
+const DirCase kDirCases[] = {
+    {"xdg absolute", "/srv/data", "/home/ann", "/srv/data/Tessel-Installer"},
+    {"xdg trailing slash", "/srv/data/", "/home/ann", "/srv/data/Tessel-Installer"},
+    {"xdg empty falls back to home", "", "/home/ann", "/home/ann/.local/share/Tessel-Installer"},
+    {"xdg blanks fall back to home", " \t ", "/home/ann", "/home/ann/.local/share/Tessel-Installer"},
+    {"xdg unset", std::nullopt, "/home/ann", "/home/ann/.local/share/Tessel-Installer"},
+    {"home trailing slash", std::nullopt, "/home/ann/", "/home/ann/.local/share/Tessel-Installer"},
+    {"home is root", std::nullopt, "/", "/.local/share/Tessel-Installer"},
+    {"home empty", std::nullopt, "", "/.local/share/Tessel-Installer"},
+    {"xdg relative kept as written", "rel/data", "/home/ann", "rel/data/Tessel-Installer"},
+    {"xdg tilde not expanded", "~/data", "/home/ann", "~/data/Tessel-Installer"},
+    {"xdg with blanks inside", "/srv/my data", "/home/ann", "/srv/my data/Tessel-Installer"},
+    // Without HOME the password database decides; only the oracle knows the answer here.
+    {"home unset", std::nullopt, std::nullopt, nullptr},
+};
+
+TEST(PlatformPathsTest, UserDataDirFollowsXdgAndHome) {
+    for (const auto& c : kDirCases) {
+        SCOPED_TRACE(c.label);
+        ScopedEnv xdg("XDG_DATA_HOME", c.xdg_data_home);
+        ScopedEnv home("HOME", c.home);
+        const fs::path got = user_data_dir(kApp, kAuthor);
+        if (c.expected != nullptr) {
+            EXPECT_EQ(got.string(), c.expected);
+        }
+        EXPECT_EQ(got.string(), oracle_user_data_dir());
+    }
+}
+
+TEST(PlatformPathsTest, UserDataDirWithoutHomeUsesPasswordDatabase) {
+    ScopedEnv xdg("XDG_DATA_HOME", std::nullopt);
+    ScopedEnv home("HOME", std::nullopt);
+    const fs::path got = user_data_dir(kApp, kAuthor);
+    EXPECT_EQ(got.filename(), kApp);
+    EXPECT_EQ(got.parent_path().filename(), "share");
+    EXPECT_TRUE(got.is_absolute()) << got;
+}
+
+TEST(PlatformPathsTest, UserDataDirIsOnlyComputed) {
+    char pattern[] = "/tmp/tessel-paths-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const fs::path root(pattern);
+    ScopedEnv xdg("XDG_DATA_HOME", (root / "not-yet").string());
+    EXPECT_EQ(user_data_dir(kApp, kAuthor), root / "not-yet" / kApp);
+    EXPECT_FALSE(fs::exists(root / "not-yet"));
+    fs::remove_all(root);
+}
+
+TEST(PlatformPathsTest, ExecutableDirHoldsThisTestThroughALink) {
+    const fs::path dir = executable_dir();
+    EXPECT_TRUE(dir.is_absolute());
+    EXPECT_TRUE(fs::exists(dir / "platform_paths_test")) << dir;
+
+    // Started through a symbolic link elsewhere, a child still reports the real directory.
+    char pattern[] = "/tmp/tessel-paths-XXXXXX";
+    ASSERT_NE(::mkdtemp(pattern), nullptr);
+    const fs::path root(pattern);
+    const fs::path link = root / "linked-test";
+    fs::create_symlink(dir / "platform_paths_test", link);
+    const std::string command = link.string() + " 2>/dev/null";
+    ::setenv("TESSEL_PRINT_EXECUTABLE_DIR", "1", 1);
+    FILE* pipe = ::popen(command.c_str(), "r");
+    ::unsetenv("TESSEL_PRINT_EXECUTABLE_DIR");
+    ASSERT_NE(pipe, nullptr);
+    std::string out;
+    char buffer[4096];
+    size_t n = 0;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    ::pclose(pipe);
+    EXPECT_NE(out.find("executable_dir=" + dir.string() + "\n"), std::string::npos) << out;
+    fs::remove_all(root);
+}
+
+}  // namespace
