@@ -1,0 +1,315 @@
+// The catalogue of the package service and the resolution of --package/--options against it.
+//
+// One POST per call, nothing cached. Every way the request can go wrong (transport, status, size,
+// a reply that is not the expected shape) ends in one printed notice naming the address and what
+// was wrong, and in none; the callers decide what none means for them.
+#include <curl/curl.h>
+
+#include <algorithm>
+#include <cstddef>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <string_view>
+#include <utility>
+
+#include "tessel_installer/config.hpp"
+#include "tessel_installer/constants.hpp"
+#include "tessel_installer/installation/engine.hpp"
+#include "tessel_installer/utils/termwrite/termwrite.hpp"
+
+namespace tessel_installer::installer {
+
+namespace {
+
+using nlohmann::json;
+
+// ---- libcurl handles ---------------------------------------------------------------------------
+
+struct EasyDeleter {
+    void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
+};
+using EasyHandle = std::unique_ptr<CURL, EasyDeleter>;
+
+struct HeaderListDeleter {
+    void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
+};
+using HeaderList = std::unique_ptr<curl_slist, HeaderListDeleter>;
+
+// libcurl wants its global set-up done once before the first handle; a function-local static runs
+// it exactly once and keeps no state anyone changes afterwards.
+bool _curl_ready() {
+    static const bool ready = curl_global_init(CURL_GLOBAL_DEFAULT) == CURLE_OK;
+    return ready;
+}
+
+// Appends one header line; false when libcurl could not allocate it (the list stays intact).
+bool _append_header(HeaderList& list, const std::string& line) {
+    curl_slist* head = curl_slist_append(list.get(), line.c_str());
+    if (head == nullptr) return false;
+    static_cast<void>(list.release());
+    list.reset(head);
+    return true;
+}
+
+// Collects the reply body up to a limit. A reply that would go beyond it stops the transfer: the
+// catalogue is a short list, and a huge reply is a broken or hostile service, not one to buffer.
+struct ReplySink {
+    std::string body;
+    std::size_t limit = 0;
+    bool too_large = false;
+};
+
+std::size_t _write_reply(char* data, std::size_t size, std::size_t count,
+                         void* user) noexcept {
+    auto* sink = static_cast<ReplySink*>(user);
+    const std::size_t length = size * count;
+    if (length > sink->limit - sink->body.size()) {
+        sink->too_large = true;
+        return 0;  // anything but `length` makes libcurl abort with CURLE_WRITE_ERROR
+    }
+    try {
+        sink->body.append(data, length);
+    } catch (...) {
+        return 0;  // an exception must not unwind through libcurl's C frames
+    }
+    return length;
+}
+
+std::string _size_text(std::size_t bytes) {
+    constexpr std::size_t mebibyte = 1024 * 1024;
+    if (bytes >= mebibyte && bytes % mebibyte == 0) return std::to_string(bytes / mebibyte) + " MiB";
+    return std::to_string(bytes) + " bytes";
+}
+
+void _print_fetch_failure(const std::string& url, std::string_view reason) {
+    std::string notice = "Could not fetch the list of packages from ";
+    notice += url;
+    notice += ": ";
+    notice += reason;
+    termwrite::print_message(notice);
+}
+
+// The body the service receives: who is asking. It carries no secrets; credentials travel in the
+// configured header lines.
+std::string _request_body() {
+    const json body = {{"client", "tessel-installer"},
+                       {"client_version", std::string(config::PROGRAM_VERSION)}};
+    return body.dump();
+}
+
+// A name quoted for a notice: JSON escapes keep control characters off the terminal, and a very
+// long name is cut so the notice stays one readable line.
+std::string _quoted_name(const std::string& name) {
+    constexpr std::size_t shown = 60;
+    std::string text = name.size() > shown ? name.substr(0, shown) + "..." : name;
+    return json(text).dump(-1, ' ', false, json::error_handler_t::replace);
+}
+
+CatalogueReading _malformed(std::string problem) { return {std::nullopt, std::move(problem)}; }
+
+// The text of a member that must be a string, or none.
+const std::string* _string_member(const json& element, const char* key) {
+    const auto it = element.find(key);
+    if (it == element.end() || !it->is_string()) return nullptr;
+    return it->get_ptr<const std::string*>();
+}
+
+bool _is_ascii_alnum(char c) noexcept {
+    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
+}
+
+void _print_invalid_package(const std::string& text) {
+    termwrite::print_message("Invalid package " + text + " or no access to the given package.");
+}
+
+}  // namespace
+
+// ---- Names ---------------------------------------------------------------------------------------
+
+bool _is_valid_package_name(std::string_view name) noexcept {
+    if (name.empty() || !_is_ascii_alnum(name.front()) || !_is_ascii_alnum(name.back())) {
+        return false;
+    }
+    return std::all_of(name.begin(), name.end(), [](char c) {
+        return _is_ascii_alnum(c) || c == '.' || c == '_' || c == '-';
+    });
+}
+
+// ---- Reading the reply ---------------------------------------------------------------------------
+
+CatalogueReading _parse_catalogue_reply(std::string_view body) {
+    const json document = json::parse(body, nullptr, /*allow_exceptions=*/false);
+    if (document.is_discarded()) return _malformed("the reply is not JSON");
+    if (!document.is_object()) return _malformed("the reply is not a JSON object");
+
+    PackageKinds catalogue;
+    const auto packages = document.find("packages");
+    if (packages == document.end()) return {std::move(catalogue), {}};
+    if (!packages->is_array()) return _malformed("the reply's \"packages\" is not an array");
+
+    std::size_t position = 0;
+    for (const json& element : *packages) {
+        ++position;
+        const std::string entry =
+            "entry " + std::to_string(position) + " of the reply's \"packages\"";
+        if (!element.is_object()) return _malformed(entry + " is not an object");
+        const std::string* name = _string_member(element, "package_name");
+        if (name == nullptr) return _malformed(entry + " has no text \"package_name\"");
+        const std::string* kind = _string_member(element, "product_type");
+        if (kind == nullptr) return _malformed(entry + " has no text \"product_type\"");
+        // Catalogue names end up as pip arguments; one pip would read as an option, or that is no
+        // distribution name at all, means the reply cannot be trusted as a whole.
+        if (!_is_valid_package_name(*name)) {
+            return _malformed(entry + " has an invalid package name " + _quoted_name(*name));
+        }
+        catalogue.set(*name, *kind);
+    }
+    return {std::move(catalogue), {}};
+}
+
+// ---- Fetching ------------------------------------------------------------------------------------
+
+CatalogueRequest _configured_catalogue_request() {
+    CatalogueRequest request;
+    request.url = std::string(config::API_PACKAGE_PERMISSIONS);
+    for (std::string_view line : config::HEADERS) request.headers.emplace_back(line);
+    request.timeout = std::chrono::seconds(config::TIMEOUT);
+    return request;
+}
+
+std::optional<PackageKinds> _get_accessible_packages() {
+    return _get_accessible_packages(_configured_catalogue_request());
+}
+
+std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& request) {
+    const std::string& url = request.url;
+    if (!_curl_ready()) {
+        _print_fetch_failure(url, "the HTTP client could not be initialised");
+        return std::nullopt;
+    }
+    EasyHandle easy(curl_easy_init());
+    if (!easy) {
+        _print_fetch_failure(url, "the HTTP client could not be initialised");
+        return std::nullopt;
+    }
+
+    HeaderList headers;
+    bool headers_ok = true;
+    for (const std::string& line : request.headers) headers_ok = headers_ok && _append_header(headers, line);
+    headers_ok = headers_ok && _append_header(headers, "Content-Type: application/json");
+    if (!headers_ok) {
+        _print_fetch_failure(url, "out of memory while preparing the request");
+        return std::nullopt;
+    }
+
+    const std::string body = _request_body();
+    const std::string user_agent = "tessel-installer/" + std::string(config::PROGRAM_VERSION);
+    ReplySink sink;
+    sink.limit = request.max_reply_bytes;
+    char error_text[CURL_ERROR_SIZE] = {};
+
+    CURL* h = easy.get();
+    // Options that cannot fail on a healthy libcurl; a failure shows up in curl_easy_perform.
+    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
+    curl_easy_setopt(h, CURLOPT_POST, 1L);
+    curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.c_str());
+    curl_easy_setopt(h, CURLOPT_POSTFIELDSIZE_LARGE, static_cast<curl_off_t>(body.size()));
+    curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.get());
+    curl_easy_setopt(h, CURLOPT_USERAGENT, user_agent.c_str());
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, static_cast<long>(request.timeout.count()));
+    // The catalogue is fetched from the configured address only; a redirect elsewhere is reported,
+    // never followed, and certificates are always verified.
+    curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    // A reply that announces its size is refused before any of it is read.
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.max_reply_bytes));
+    curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &_write_reply);
+    curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
+    curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_text);
+    // Our own signal handlers stay in charge of SIGINT/SIGTERM; libcurl must not touch signals.
+    curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
+
+    const CURLcode result = curl_easy_perform(h);
+    long status = 0;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
+
+    const bool too_large = sink.too_large || result == CURLE_FILESIZE_EXCEEDED;
+    if (result != CURLE_OK && !(too_large && status != 0 && status != 200)) {
+        if (too_large) {
+            _print_fetch_failure(url, "the reply is larger than " + _size_text(request.max_reply_bytes));
+        } else {
+            _print_fetch_failure(url, error_text[0] != '\0' ? std::string_view(error_text)
+                                                            : curl_easy_strerror(result));
+        }
+        return std::nullopt;
+    }
+    if (status != 200) {
+        std::string reason = "the service answered with HTTP status " + std::to_string(status);
+        char* location = nullptr;
+        if (curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location != nullptr) {
+            reason += " (a redirect to ";
+            reason += location;
+            reason += ", which is not followed)";
+        }
+        _print_fetch_failure(url, reason);
+        return std::nullopt;
+    }
+
+    CatalogueReading reading = _parse_catalogue_reply(sink.body);
+    if (!reading.packages) {
+        _print_fetch_failure(url, reading.problem);
+        return std::nullopt;
+    }
+    return std::move(reading.packages);
+}
+
+// ---- Selection -----------------------------------------------------------------------------------
+
+Selection _select_from_catalogue(const std::optional<PackageKinds>& catalogue,
+                                 const OptionalText& package, const OptionalList& options) {
+    if (!catalogue) return {std::nullopt, SelectionOutcome::FetchFailed};
+    if (catalogue->empty()) return {std::nullopt, SelectionOutcome::EmptyCatalogue};
+
+    const bool named = package.has_value() && !package->empty();
+    const bool offered = named && catalogue->contains(*package);
+
+    // Membership first, then the options: a package not on offer is refused even with extras.
+    if (offered && options.has_value() && !options->empty()) {
+        PackageKinds selection;
+        for (const std::string& option : *options) {
+            const std::string text = *package + "[" + option + "]";
+            // The option becomes part of a pip argument: anything that is not an extra name
+            // (a blank, a bracket, a comma, a leading '-') would change what pip is asked to do.
+            if (!_is_valid_package_name(option)) {
+                _print_invalid_package(text);
+                return {std::nullopt, SelectionOutcome::UnknownPackage};
+            }
+            selection.set(text, std::string(constants::value_of(constants::ProductType::BUNDLE)));
+        }
+        return {std::move(selection), SelectionOutcome::Selected};
+    }
+    if (named && !offered) {
+        _print_invalid_package(*package);
+        return {std::nullopt, SelectionOutcome::UnknownPackage};
+    }
+    if (named) {
+        PackageKinds selection;
+        selection.set(*package, *catalogue->find(*package));
+        return {std::move(selection), SelectionOutcome::Selected};
+    }
+    return {*catalogue, SelectionOutcome::Selected};
+}
+
+Selection _select_packages(const OptionalText& package, const OptionalList& options) {
+    return _select_from_catalogue(_get_accessible_packages(), package, options);
+}
+
+std::optional<PackageKinds> _get_packages(const OptionalText& package,
+                                          const OptionalList& options) {
+    return _select_packages(package, options).packages;
+}
+
+}  // namespace tessel_installer::installer
