@@ -1,0 +1,377 @@
+// Child processes on Linux and macOS, started with posix_spawnp.
+//
+// A captured stream is a pipe whose read end we keep non-blocking. Both pipes are drained in the
+// same poll() loop, so a child that writes a lot to one stream while we wait on the other can never
+// fill a pipe and stall. On Linux a pidfd joins that loop, so a timed wait returns the moment the
+// child ends; elsewhere the wait falls back to waitpid(WNOHANG) in short steps.
+#include "tessel_installer/platform/process.hpp"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/types.h>
+#include <sys/wait.h>
+#include <unistd.h>
+#if defined(__linux__)
+#include <sys/syscall.h>
+#endif
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <string_view>
+#include <utility>
+
+#include "tessel_installer/errors.hpp"
+
+extern char** environ;
+
+namespace tessel_installer::platform {
+namespace {
+
+std::string errno_text(int code) { return std::strerror(code); }
+
+// Owns one file descriptor.
+class UniqueFd {
+public:
+    UniqueFd() = default;
+    explicit UniqueFd(int fd) noexcept : fd_(fd) {}
+    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
+    UniqueFd& operator=(UniqueFd&& other) noexcept {
+        if (this != &other) reset(std::exchange(other.fd_, -1));
+        return *this;
+    }
+    UniqueFd(const UniqueFd&) = delete;
+    UniqueFd& operator=(const UniqueFd&) = delete;
+    ~UniqueFd() { reset(); }
+
+    int get() const noexcept { return fd_; }
+    explicit operator bool() const noexcept { return fd_ >= 0; }
+    void reset(int fd = -1) noexcept {
+        if (fd_ >= 0) ::close(fd_);
+        fd_ = fd;
+    }
+
+private:
+    int fd_ = -1;
+};
+
+// The posix_spawn attribute and file-action objects, destroyed whatever happens.
+class SpawnAttr {
+public:
+    SpawnAttr() {
+        if (int rc = posix_spawnattr_init(&attr_); rc != 0) {
+            throw OSError("cannot prepare a child process: " + errno_text(rc));
+        }
+    }
+    ~SpawnAttr() { posix_spawnattr_destroy(&attr_); }
+    SpawnAttr(const SpawnAttr&) = delete;
+    SpawnAttr& operator=(const SpawnAttr&) = delete;
+    posix_spawnattr_t* get() noexcept { return &attr_; }
+
+private:
+    posix_spawnattr_t attr_;
+};
+
+class FileActions {
+public:
+    FileActions() {
+        if (int rc = posix_spawn_file_actions_init(&actions_); rc != 0) {
+            throw OSError("cannot prepare a child process: " + errno_text(rc));
+        }
+    }
+    ~FileActions() { posix_spawn_file_actions_destroy(&actions_); }
+    FileActions(const FileActions&) = delete;
+    FileActions& operator=(const FileActions&) = delete;
+    posix_spawn_file_actions_t* get() noexcept { return &actions_; }
+
+private:
+    posix_spawn_file_actions_t actions_;
+};
+
+void check(int rc, const std::string& program) {
+    if (rc != 0) throw OSError("cannot start " + program + ": " + errno_text(rc));
+}
+
+// A pipe whose read end stays with us (close-on-exec, non-blocking) and whose write end becomes
+// the child's stream.
+struct Pipe {
+    UniqueFd read_end;
+    UniqueFd write_end;
+};
+
+Pipe make_pipe(const std::string& program) {
+    int fds[2];
+    if (::pipe(fds) != 0) throw OSError("cannot start " + program + ": " + errno_text(errno));
+    Pipe p{UniqueFd(fds[0]), UniqueFd(fds[1])};
+    // Both ends close on exec: the child gets the write end through dup2, which clears the flag on
+    // the duplicate, and no other child we start may keep a copy that would hold the pipe open.
+    for (int fd : {fds[0], fds[1]}) {
+        if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
+            throw OSError("cannot start " + program + ": " + errno_text(errno));
+        }
+    }
+    int flags = ::fcntl(fds[0], F_GETFL);
+    if (flags < 0 || ::fcntl(fds[0], F_SETFL, flags | O_NONBLOCK) != 0) {
+        throw OSError("cannot start " + program + ": " + errno_text(errno));
+    }
+    return p;
+}
+
+UniqueFd open_pidfd(pid_t pid) noexcept {
+#if defined(__linux__) && defined(SYS_pidfd_open)
+    long fd = ::syscall(SYS_pidfd_open, pid, 0);
+    if (fd >= 0) {
+        ::fcntl(static_cast<int>(fd), F_SETFD, FD_CLOEXEC);
+        return UniqueFd(static_cast<int>(fd));
+    }
+#else
+    (void)pid;
+#endif
+    return UniqueFd();  // kernel without pidfds: the timed wait polls waitpid instead
+}
+
+int decode_status(int status) noexcept {
+    if (WIFEXITED(status)) return WEXITSTATUS(status);
+    if (WIFSIGNALED(status)) return -WTERMSIG(status);
+    return 1;  // stopped or continued children are not reaped as ended
+}
+
+constexpr int kFallbackStepMs = 10;
+
+}  // namespace
+
+struct Process::Impl {
+    pid_t pid = -1;
+    std::vector<std::string> args;
+    UniqueFd out_fd;  // read ends of the capture pipes, closed at end of file
+    UniqueFd err_fd;
+    UniqueFd pidfd;
+    std::string out_text;
+    std::string err_text;
+    std::optional<int> reaped;      // status once waitpid has collected the child
+    std::optional<int> returncode;  // set when reaped and every capture pipe is at end of file
+
+    bool pipes_open() const noexcept { return static_cast<bool>(out_fd) || static_cast<bool>(err_fd); }
+
+    // Reads what a pipe holds now; closes it at end of file.
+    void drain(UniqueFd& fd, std::string& text) {
+        char buffer[65536];
+        while (fd) {
+            ssize_t n = ::read(fd.get(), buffer, sizeof buffer);
+            if (n > 0) {
+                text.append(buffer, static_cast<std::size_t>(n));
+            } else if (n == 0) {
+                fd.reset();
+            } else if (errno == EINTR) {
+                continue;
+            } else if (errno == EAGAIN || errno == EWOULDBLOCK) {
+                return;
+            } else {
+                fd.reset();  // a broken pipe ends the capture; the child's status still counts
+            }
+        }
+    }
+
+    // Collects the child's status if it has ended; never blocks unless `block`.
+    void try_reap(bool block) {
+        if (reaped) return;
+        for (;;) {
+            int status = 0;
+            pid_t r = ::waitpid(pid, &status, block ? 0 : WNOHANG);
+            if (r == pid) {
+                reaped = decode_status(status);
+                pidfd.reset();
+                return;
+            }
+            if (r == 0) return;
+            if (errno == EINTR) {
+                if (block) continue;
+                return;
+            }
+            throw OSError("cannot wait for " + args.front() + ": " + errno_text(errno));
+        }
+    }
+
+    void publish() noexcept {
+        if (reaped && !pipes_open()) returncode = reaped;
+    }
+
+    // One round of waiting on the pipes and the pidfd, at most `timeout_ms` (-1: no limit).
+    // Returns false when a signal interrupted it.
+    bool wait_round(int timeout_ms) {
+        pollfd fds[3];
+        nfds_t n = 0;
+        if (out_fd) fds[n++] = {out_fd.get(), POLLIN, 0};
+        if (err_fd) fds[n++] = {err_fd.get(), POLLIN, 0};
+        if (!reaped && pidfd) fds[n++] = {pidfd.get(), POLLIN, 0};
+        if (n == 0) {
+            // Neither pipes nor a pidfd to wait on: step with a short sleep.
+            if (timeout_ms != 0) {
+                int step = timeout_ms < 0 ? kFallbackStepMs : std::min(timeout_ms, kFallbackStepMs);
+                if (::poll(nullptr, 0, step) < 0 && errno == EINTR) return false;
+            }
+            return true;
+        }
+        if (!pidfd && !reaped) {
+            // Without a pidfd the child's end is only seen by waitpid: keep the steps short.
+            timeout_ms = timeout_ms < 0 ? kFallbackStepMs : std::min(timeout_ms, kFallbackStepMs);
+        }
+        int r = ::poll(fds, n, timeout_ms);
+        if (r < 0) {
+            if (errno == EINTR) return false;
+            throw OSError("cannot wait for " + args.front() + ": " + errno_text(errno));
+        }
+        drain(out_fd, out_text);
+        drain(err_fd, err_text);
+        return true;
+    }
+};
+
+Process::Process(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Process::Process(Process&&) noexcept = default;
+Process& Process::operator=(Process&& other) noexcept {
+    if (this != &other) {
+        if (impl_) {
+            try {
+                wait();
+            } catch (...) {
+            }
+        }
+        impl_ = std::move(other.impl_);
+    }
+    return *this;
+}
+
+Process::~Process() {
+    if (!impl_) return;
+    try {
+        wait();
+    } catch (...) {
+        // A destructor cannot report; the child has been collected or is beyond reach.
+    }
+}
+
+Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions options) {
+    if (argv.empty() || argv.front().empty()) throw OSError("cannot start a child: empty command line");
+    const std::string& program = argv.front();
+
+    SpawnAttr attr;
+    FileActions actions;
+
+    // Children start with default handling of the signals we catch or ignore, and with nothing
+    // blocked, whatever our own state; they stay in our process group so that Ctrl-C reaches them.
+    sigset_t defaults;
+    sigemptyset(&defaults);
+    sigaddset(&defaults, SIGINT);
+    sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGPIPE);
+    sigset_t empty_mask;
+    sigemptyset(&empty_mask);
+    check(posix_spawnattr_setsigdefault(attr.get(), &defaults), program);
+    check(posix_spawnattr_setsigmask(attr.get(), &empty_mask), program);
+    check(posix_spawnattr_setflags(attr.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK),
+          program);
+
+    check(posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0),
+          program);
+
+    auto impl = std::make_unique<Impl>();
+    impl->args = argv;
+    Pipe out_pipe;
+    Pipe err_pipe;
+    auto plan = [&](Stream stream, int target, Pipe& pipe) {
+        switch (stream) {
+            case Stream::Inherit:
+                break;
+            case Stream::Discard:
+                check(posix_spawn_file_actions_addopen(actions.get(), target, "/dev/null", O_WRONLY, 0),
+                      program);
+                break;
+            case Stream::Capture:
+                pipe = make_pipe(program);
+                check(posix_spawn_file_actions_adddup2(actions.get(), pipe.write_end.get(), target),
+                      program);
+                break;
+        }
+    };
+    plan(options.out, STDOUT_FILENO, out_pipe);
+    plan(options.err, STDERR_FILENO, err_pipe);
+
+    std::vector<char*> c_argv;
+    c_argv.reserve(argv.size() + 1);
+    for (const auto& arg : argv) c_argv.push_back(const_cast<char*>(arg.c_str()));
+    c_argv.push_back(nullptr);
+
+    pid_t pid = -1;
+    // posix_spawnp reports a program that cannot be executed (missing, not executable) through its
+    // result, so such a failure never looks like a child that ran and exited with 127.
+    int rc = posix_spawnp(&pid, program.c_str(), actions.get(), attr.get(), c_argv.data(), environ);
+    if (rc != 0) throw OSError("cannot start " + program + ": " + errno_text(rc));
+
+    impl->pid = pid;
+    impl->pidfd = open_pidfd(pid);
+    impl->out_fd = std::move(out_pipe.read_end);
+    impl->err_fd = std::move(err_pipe.read_end);
+    // The write ends close here, in the parent, so end of file arrives when the child is done.
+    return Process(std::move(impl));
+}
+
+bool Process::poll() {
+    Impl& p = *impl_;
+    if (p.returncode) return true;
+    p.drain(p.out_fd, p.out_text);
+    p.drain(p.err_fd, p.err_text);
+    p.try_reap(false);
+    p.publish();
+    return p.returncode.has_value();
+}
+
+int Process::wait() {
+    Impl& p = *impl_;
+    while (!p.returncode) {
+        if (p.pipes_open()) {
+            (void)p.wait_round(-1);  // a signal only restarts the round: this wait has no limit
+            p.try_reap(false);
+        } else {
+            p.try_reap(true);
+        }
+        p.publish();
+    }
+    return *p.returncode;
+}
+
+bool Process::wait_for(std::chrono::milliseconds limit) {
+    using clock = std::chrono::steady_clock;
+    Impl& p = *impl_;
+    const auto deadline = clock::now() + limit;
+    for (;;) {
+        if (poll()) return true;
+        auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
+        if (left.count() <= 0) return false;
+        int ms = static_cast<int>(std::min<long long>(left.count(), 1000LL * 60 * 60));
+        if (!p.wait_round(ms)) {
+            // A signal arrived: let the caller look at its interrupt flag.
+            return poll();
+        }
+    }
+}
+
+std::optional<int> Process::returncode() const noexcept { return impl_->returncode; }
+
+void Process::send_signal(int signal_number) {
+    Impl& p = *impl_;
+    // Once collected, the pid may belong to another process: never signal it then.
+    if (p.reaped) return;
+    if (::kill(p.pid, signal_number) != 0 && errno != ESRCH) {
+        throw OSError("cannot signal " + p.args.front() + ": " + errno_text(errno));
+    }
+}
+
+long Process::pid() const noexcept { return static_cast<long>(impl_->pid); }
+const std::vector<std::string>& Process::args() const noexcept { return impl_->args; }
+const std::string& Process::stdout_text() const noexcept { return impl_->out_text; }
+const std::string& Process::stderr_text() const noexcept { return impl_->err_text; }
+
+}  // namespace tessel_installer::platform

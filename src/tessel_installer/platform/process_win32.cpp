@@ -1,0 +1,345 @@
+// Child processes on Windows, started with CreateProcessW.
+//
+// The argument vector becomes one command line quoted by the rules the Microsoft C runtime uses to
+// split it again, so every argument arrives unchanged. A captured stream is an anonymous pipe read
+// to its end by a thread of its own, so a child writing a lot to one stream never stalls on the
+// other. Only the handles meant for the child are inherited (an explicit handle list), so a child
+// started by another part of the program cannot hold our pipes open.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <algorithm>
+#include <thread>
+#include <utility>
+
+#include "tessel_installer/errors.hpp"
+#include "tessel_installer/platform/process.hpp"
+
+namespace tessel_installer::platform {
+namespace detail {
+// The event the console handler sets on Ctrl-C or Ctrl-Break (signals_win32.cpp).
+HANDLE interrupt_event() noexcept;
+}  // namespace detail
+
+namespace {
+
+std::wstring widen(const std::string& text) {
+    if (text.empty()) return {};
+    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring out(static_cast<std::size_t>(n), L'\0');
+    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
+    return out;
+}
+
+std::string narrow(const std::wstring& text) {
+    if (text.empty()) return {};
+    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
+                                nullptr, nullptr);
+    std::string out(static_cast<std::size_t>(n), '\0');
+    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
+                        nullptr, nullptr);
+    return out;
+}
+
+std::string error_text(DWORD code) {
+    wchar_t* buffer = nullptr;
+    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
+                                 FORMAT_MESSAGE_IGNORE_INSERTS,
+                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
+    std::wstring message = n && buffer ? std::wstring(buffer, n) : L"error " + std::to_wstring(code);
+    if (buffer) LocalFree(buffer);
+    while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' ||
+                                message.back() == L' ' || message.back() == L'.')) {
+        message.pop_back();
+    }
+    return narrow(message);
+}
+
+[[noreturn]] void fail(const std::string& program, DWORD code) {
+    throw OSError("cannot start " + program + ": " + error_text(code));
+}
+
+class UniqueHandle {
+public:
+    UniqueHandle() = default;
+    explicit UniqueHandle(HANDLE h) noexcept : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
+    UniqueHandle(UniqueHandle&& o) noexcept : h_(std::exchange(o.h_, nullptr)) {}
+    UniqueHandle& operator=(UniqueHandle&& o) noexcept {
+        if (this != &o) reset(std::exchange(o.h_, nullptr));
+        return *this;
+    }
+    UniqueHandle(const UniqueHandle&) = delete;
+    UniqueHandle& operator=(const UniqueHandle&) = delete;
+    ~UniqueHandle() { reset(); }
+    HANDLE get() const noexcept { return h_; }
+    explicit operator bool() const noexcept { return h_ != nullptr; }
+    void reset(HANDLE h = nullptr) noexcept {
+        if (h_) CloseHandle(h_);
+        h_ = h;
+    }
+
+private:
+    HANDLE h_ = nullptr;
+};
+
+// Quotes one argument so that CommandLineToArgvW and the C runtime read it back unchanged:
+// backslashes are literal except before a double quote, where each must be doubled.
+void append_quoted(std::wstring& line, const std::wstring& arg) {
+    if (!arg.empty() && arg.find_first_of(L" \t\n\v\"") == std::wstring::npos) {
+        line += arg;
+        return;
+    }
+    line += L'"';
+    for (auto it = arg.begin();; ++it) {
+        std::size_t backslashes = 0;
+        while (it != arg.end() && *it == L'\\') {
+            ++it;
+            ++backslashes;
+        }
+        if (it == arg.end()) {
+            line.append(backslashes * 2, L'\\');  // the closing quote follows
+            break;
+        }
+        if (*it == L'"') {
+            line.append(backslashes * 2 + 1, L'\\');
+            line += L'"';
+        } else {
+            line.append(backslashes, L'\\');
+            line += *it;
+        }
+    }
+    line += L'"';
+}
+
+UniqueHandle open_null(bool write, const std::string& program) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE h = CreateFileW(L"NUL", write ? GENERIC_WRITE : GENERIC_READ,
+                           FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr);
+    if (h == INVALID_HANDLE_VALUE) fail(program, GetLastError());
+    return UniqueHandle(h);
+}
+
+// A pipe whose write end the child inherits and whose read end stays with us.
+void make_pipe(UniqueHandle& read_end, UniqueHandle& write_end, const std::string& program) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE r = nullptr;
+    HANDLE w = nullptr;
+    if (!CreatePipe(&r, &w, &sa, 0)) fail(program, GetLastError());
+    read_end.reset(r);
+    write_end.reset(w);
+    if (!SetHandleInformation(r, HANDLE_FLAG_INHERIT, 0)) fail(program, GetLastError());
+}
+
+HANDLE inheritable_std(DWORD which, const std::string& program, UniqueHandle& holder) {
+    HANDLE h = GetStdHandle(which);
+    if (h == nullptr || h == INVALID_HANDLE_VALUE) return h;
+    // Our own standard handle may not be inheritable; hand the child an inheritable duplicate.
+    HANDLE dup = nullptr;
+    if (!DuplicateHandle(GetCurrentProcess(), h, GetCurrentProcess(), &dup, 0, TRUE,
+                         DUPLICATE_SAME_ACCESS)) {
+        fail(program, GetLastError());
+    }
+    holder.reset(dup);
+    return dup;
+}
+
+class AttributeList {
+public:
+    AttributeList(HANDLE* handles, std::size_t count, const std::string& program) {
+        SIZE_T size = 0;
+        InitializeProcThreadAttributeList(nullptr, 1, 0, &size);
+        storage_.resize(size);
+        list_ = reinterpret_cast<LPPROC_THREAD_ATTRIBUTE_LIST>(storage_.data());
+        if (!InitializeProcThreadAttributeList(list_, 1, 0, &size)) fail(program, GetLastError());
+        initialised_ = true;
+        if (!UpdateProcThreadAttribute(list_, 0, PROC_THREAD_ATTRIBUTE_HANDLE_LIST, handles,
+                                       count * sizeof(HANDLE), nullptr, nullptr)) {
+            fail(program, GetLastError());
+        }
+    }
+    ~AttributeList() {
+        if (initialised_) DeleteProcThreadAttributeList(list_);
+    }
+    AttributeList(const AttributeList&) = delete;
+    AttributeList& operator=(const AttributeList&) = delete;
+    LPPROC_THREAD_ATTRIBUTE_LIST get() const noexcept { return list_; }
+
+private:
+    std::vector<char> storage_;
+    LPPROC_THREAD_ATTRIBUTE_LIST list_ = nullptr;
+    bool initialised_ = false;
+};
+
+void read_all(HANDLE h, std::string* text) {
+    char buffer[65536];
+    DWORD n = 0;
+    while (ReadFile(h, buffer, sizeof buffer, &n, nullptr) && n > 0) {
+        text->append(buffer, n);
+    }
+}
+
+}  // namespace
+
+struct Process::Impl {
+    UniqueHandle process;
+    DWORD pid = 0;
+    std::vector<std::string> args;
+    UniqueHandle out_read;
+    UniqueHandle err_read;
+    std::thread out_reader;
+    std::thread err_reader;
+    std::string out_text;
+    std::string err_text;
+    std::optional<int> returncode;
+
+    void finish() {
+        if (out_reader.joinable()) out_reader.join();
+        if (err_reader.joinable()) err_reader.join();
+        out_read.reset();
+        err_read.reset();
+        DWORD code = 1;
+        GetExitCodeProcess(process.get(), &code);
+        returncode = static_cast<int>(code);
+    }
+};
+
+Process::Process(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
+Process::Process(Process&&) noexcept = default;
+Process& Process::operator=(Process&& other) noexcept {
+    if (this != &other) {
+        if (impl_) {
+            try {
+                wait();
+            } catch (...) {
+            }
+        }
+        impl_ = std::move(other.impl_);
+    }
+    return *this;
+}
+
+Process::~Process() {
+    if (!impl_) return;
+    try {
+        wait();
+    } catch (...) {
+    }
+}
+
+Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions options) {
+    if (argv.empty() || argv.front().empty()) throw OSError("cannot start a child: empty command line");
+    const std::string& program = argv.front();
+
+    std::wstring command_line;
+    for (const auto& arg : argv) {
+        if (!command_line.empty()) command_line += L' ';
+        append_quoted(command_line, widen(arg));
+    }
+
+    UniqueHandle in = open_null(false, program);
+    UniqueHandle out_child, err_child, out_read, err_read;
+    auto plan = [&](Stream stream, DWORD which, UniqueHandle& child_end, UniqueHandle& our_end) {
+        switch (stream) {
+            case Stream::Inherit:
+                return inheritable_std(which, program, child_end);
+            case Stream::Discard:
+                child_end = open_null(true, program);
+                return child_end.get();
+            case Stream::Capture:
+                make_pipe(our_end, child_end, program);
+                return child_end.get();
+        }
+        return HANDLE{nullptr};
+    };
+    HANDLE out = plan(options.out, STD_OUTPUT_HANDLE, out_child, out_read);
+    HANDLE err = plan(options.err, STD_ERROR_HANDLE, err_child, err_read);
+
+    std::vector<HANDLE> inherited{in.get()};
+    for (HANDLE h : {out, err}) {
+        if (h && h != INVALID_HANDLE_VALUE &&
+            std::find(inherited.begin(), inherited.end(), h) == inherited.end()) {
+            inherited.push_back(h);
+        }
+    }
+    AttributeList attributes(inherited.data(), inherited.size(), program);
+
+    STARTUPINFOEXW info{};
+    info.StartupInfo.cb = sizeof info;
+    info.StartupInfo.dwFlags = STARTF_USESTDHANDLES;
+    info.StartupInfo.hStdInput = in.get();
+    info.StartupInfo.hStdOutput = out;
+    info.StartupInfo.hStdError = err;
+    info.lpAttributeList = attributes.get();
+
+    PROCESS_INFORMATION pi{};
+    // No new process group and no new console: Ctrl-C in the console reaches the child as well.
+    if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE,
+                        EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr,
+                        &info.StartupInfo, &pi)) {
+        fail(program, GetLastError());
+    }
+    CloseHandle(pi.hThread);
+
+    auto impl = std::make_unique<Impl>();
+    impl->process.reset(pi.hProcess);
+    impl->pid = pi.dwProcessId;
+    impl->args = argv;
+    impl->out_read = std::move(out_read);
+    impl->err_read = std::move(err_read);
+    // Our copies of the child's ends close now (the holders go out of scope), so the readers see
+    // end of file when the child and its own children are done.
+    if (impl->out_read) impl->out_reader = std::thread(read_all, impl->out_read.get(), &impl->out_text);
+    if (impl->err_read) impl->err_reader = std::thread(read_all, impl->err_read.get(), &impl->err_text);
+    return Process(std::move(impl));
+}
+
+bool Process::poll() {
+    Impl& p = *impl_;
+    if (p.returncode) return true;
+    if (WaitForSingleObject(p.process.get(), 0) != WAIT_OBJECT_0) return false;
+    p.finish();
+    return true;
+}
+
+int Process::wait() {
+    Impl& p = *impl_;
+    if (!p.returncode) {
+        WaitForSingleObject(p.process.get(), INFINITE);
+        p.finish();
+    }
+    return *p.returncode;
+}
+
+bool Process::wait_for(std::chrono::milliseconds limit) {
+    Impl& p = *impl_;
+    if (p.returncode) return true;
+    HANDLE handles[2] = {p.process.get(), detail::interrupt_event()};
+    DWORD count = handles[1] ? 2 : 1;
+    DWORD ms = static_cast<DWORD>(std::clamp<long long>(limit.count(), 0, 0x7fffffff));
+    DWORD r = WaitForMultipleObjects(count, handles, FALSE, ms);
+    if (r == WAIT_OBJECT_0) {
+        p.finish();
+        return true;
+    }
+    if (r == WAIT_OBJECT_0 + 1) ResetEvent(handles[1]);
+    return false;
+}
+
+std::optional<int> Process::returncode() const noexcept { return impl_->returncode; }
+
+void Process::send_signal(int) {
+    Impl& p = *impl_;
+    if (p.returncode) return;
+    if (!TerminateProcess(p.process.get(), 1) && WaitForSingleObject(p.process.get(), 0) != WAIT_OBJECT_0) {
+        throw OSError("cannot signal " + p.args.front() + ": " + error_text(GetLastError()));
+    }
+}
+
+long Process::pid() const noexcept { return static_cast<long>(impl_->pid); }
+const std::vector<std::string>& Process::args() const noexcept { return impl_->args; }
+const std::string& Process::stdout_text() const noexcept { return impl_->out_text; }
+const std::string& Process::stderr_text() const noexcept { return impl_->err_text; }
+
+}  // namespace tessel_installer::platform

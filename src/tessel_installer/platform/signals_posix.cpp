@@ -1,0 +1,34 @@
+// Interrupt handlers on POSIX. The handler only records the signal; installing it without
+// SA_RESTART makes a blocking poll() or waitpid() return with EINTR, so the waits notice at once.
+#include <signal.h>
+
+#include <csignal>
+
+#include "tessel_installer/platform/signals.hpp"
+
+namespace tessel_installer::platform {
+namespace {
+
+// The one piece of process-wide mutable state: written by the handler, read by the wait loops.
+volatile std::sig_atomic_t g_pending = 0;
+
+extern "C" void record_signal(int signal_number) {
+    if (g_pending == 0) g_pending = signal_number;
+}
+
+}  // namespace
+
+void install_interrupt_handlers() {
+    struct sigaction action {};
+    action.sa_handler = record_signal;
+    sigemptyset(&action.sa_mask);
+    action.sa_flags = 0;
+    ::sigaction(SIGINT, &action, nullptr);
+    ::sigaction(SIGTERM, &action, nullptr);
+}
+
+int pending_interrupt() noexcept { return static_cast<int>(g_pending); }
+
+void clear_pending_interrupt() noexcept { g_pending = 0; }
+
+}  // namespace tessel_installer::platform

@@ -1,0 +1,45 @@
+// Interrupts on Windows: a console control handler records Ctrl-C (as SIGINT) or Ctrl-Break and
+// close requests (as SIGTERM) and sets an event, so a timed wait for a child returns at once.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+
+#include <csignal>
+
+#include "tessel_installer/platform/signals.hpp"
+
+namespace tessel_installer::platform {
+namespace {
+
+// The one piece of process-wide mutable state: written by the handler, read by the wait loops.
+volatile std::sig_atomic_t g_pending = 0;
+HANDLE g_event = nullptr;
+
+BOOL WINAPI record_control(DWORD type) {
+    int signal_number = type == CTRL_C_EVENT ? SIGINT : SIGTERM;
+    if (g_pending == 0) g_pending = signal_number;
+    if (g_event) SetEvent(g_event);
+    // Handled: the wait loop lets the running child end and stops the run itself.
+    return type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT ? TRUE : FALSE;
+}
+
+}  // namespace
+
+namespace detail {
+HANDLE interrupt_event() noexcept { return g_event; }
+}  // namespace detail
+
+void install_interrupt_handlers() {
+    if (!g_event) g_event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    SetConsoleCtrlHandler(record_control, TRUE);
+}
+
+int pending_interrupt() noexcept { return static_cast<int>(g_pending); }
+
+void clear_pending_interrupt() noexcept {
+    g_pending = 0;
+    if (g_event) ResetEvent(g_event);
+}
+
+}  // namespace tessel_installer::platform
