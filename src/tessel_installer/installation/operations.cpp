@@ -1,0 +1,220 @@
+// The public operations behind the sub-commands. Each returns the process exit status: 0 when it
+// did what was asked or found nothing to do, 1 when a package's child failed, the asked-for package
+// is not on offer or not in the folder, or the catalogue could not be fetched. The run always goes
+// on to its end (both phases, the warning, the summary, the note) before the status is decided.
+#include <filesystem>
+#include <set>
+#include <string>
+#include <system_error>
+#include <vector>
+
+#include "tessel_installer/constants.hpp"
+#include "tessel_installer/errors.hpp"
+#include "tessel_installer/installation/engine.hpp"
+#include "tessel_installer/installation/installer.hpp"
+#include "tessel_installer/utils/ledgerfile/ledgerfile.hpp"
+#include "tessel_installer/utils/pkgkit/pkgkit.hpp"
+#include "tessel_installer/utils/termwrite/termwrite.hpp"
+
+namespace tessel_installer::installer {
+
+namespace {
+
+using constants::ERROR;
+using constants::SUCCESS;
+
+bool _non_empty(const OptionalText& text) { return text.has_value() && !text->empty(); }
+
+std::string _join(const std::vector<std::string>& names, std::string_view separator) {
+    std::string joined;
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        if (i != 0) joined += separator;
+        joined += names[i];
+    }
+    return joined;
+}
+
+int _status_of(const ActionResult& result) { return result.all_succeeded() ? SUCCESS : ERROR; }
+
+}  // namespace
+
+std::vector<std::string> _list_wheel_files(const std::string& folder) {
+    std::vector<std::string> wheels;
+    std::error_code error;
+    std::filesystem::directory_iterator entries(std::filesystem::path(folder), error);
+    // A folder that is missing or cannot be listed holds no wheels; that is not an error.
+    if (error) return wheels;
+    for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
+        const std::string name = entries->path().filename().string();
+        if (name.empty() || name.front() == '.') continue;
+        if (name.size() < 4 || name.compare(name.size() - 4, 4, ".whl") != 0) continue;
+        wheels.push_back(folder + "/" + name);
+    }
+    return wheels;
+}
+
+int install_packages(const OptionalText& package, const OptionalList& options, bool debug,
+                     const OptionalText& version, bool upgrade) {
+    const std::optional<PackageKinds> all_tessel_enterprise_related_pkgs =
+        _get_accessible_packages();
+    _stop_if_interrupted();
+    const std::vector<std::string> packages_before_install =
+        pkgkit::list_current_installed_packages();
+    const Selection selection = _select_packages(package, options);
+    _stop_if_interrupted();
+
+    // A notice about a failed fetch was printed: the run cannot count as a success.
+    const int fetch_status = all_tessel_enterprise_related_pkgs.has_value() ? SUCCESS : ERROR;
+    switch (selection.outcome) {
+        case SelectionOutcome::Selected:
+            break;
+        case SelectionOutcome::EmptyCatalogue:
+            termwrite::print_message("No packages available for installation.");
+            return fetch_status;
+        case SelectionOutcome::FetchFailed:
+        case SelectionOutcome::UnknownPackage:
+            return ERROR;
+    }
+
+    const ActionResult result =
+        _install_packages_action(*selection.packages, version, debug, upgrade);
+    // The action's own after-install snapshot: nothing has been installed since it was taken.
+    const std::vector<std::string>& packages_after_install = result.installed_after;
+
+    pkgkit::LooseCollection related;
+    if (all_tessel_enterprise_related_pkgs.has_value()) related = *all_tessel_enterprise_related_pkgs;
+    const auto additional_dependencies_installed =
+        pkgkit::determine_additional_tessel_enterprise_deps(
+            packages_before_install, packages_after_install, *selection.packages, related);
+    termwrite::print_additional_dependencies_installed(additional_dependencies_installed);
+    return _status_of(result) == SUCCESS ? fetch_status : ERROR;
+}
+
+int install_packages_from_folder(const std::string& folder, const OptionalText& package,
+                                 const OptionalList& options, bool debug) {
+    // Names from wheel files are validated by the wheel-name parser; a malformed file name is a
+    // ValueError that stops the operation before anything is installed.
+    std::set<std::string> found;
+    for (const auto& wheel : _list_wheel_files(folder)) {
+        const auto package_name = pkgkit::get_package_name(wheel);
+        if (package_name.has_value() && constants::is_expected_package(*package_name)) {
+            found.insert(*package_name);
+        }
+    }
+
+    PackageKinds packages;
+    if (_non_empty(package)) {
+        // Only a name found in the folder gets further, so no other text reaches pip.
+        if (found.count(*package) == 0) {
+            termwrite::print_message("\nWarning: We couldn\u2019t find the requested package: '" +
+                                     *package +
+                                     "' in the provided folder, no packages were installed.");
+            return ERROR;
+        }
+        if (options.has_value() && !options->empty()) {
+            for (const auto& option : *options) packages.set(*package + "[" + option + "]", "");
+        } else {
+            packages.set(*package, "");
+        }
+    } else {
+        for (const auto& name : found) packages.set(name, "");
+    }
+
+    // Two words, so a folder with a blank in it stays one argument.
+    const std::vector<std::string> pip_options{"--no-index", "--find-links", folder};
+    const std::vector<std::string> packages_before_install =
+        pkgkit::list_current_installed_packages();
+    const ActionResult result =
+        _print_and_perform_action("install", packages, std::nullopt, debug, std::nullopt,
+                                  pip_options, /*upgrade=*/false, /*use_product_type=*/false);
+    const std::vector<std::string>& packages_after_install = result.installed_after;
+
+    pkgkit::LooseCollection requested;
+    if (package.has_value()) requested = *package;
+    const auto additional_dependencies_installed =
+        pkgkit::determine_additional_tessel_enterprise_deps(packages_before_install,
+                                                            packages_after_install, requested);
+    termwrite::print_additional_dependencies_installed(additional_dependencies_installed);
+    return _status_of(result);
+}
+
+int download_packages(const OptionalText& package, const OptionalText& python_version,
+                      const OptionalList& platform, const OptionalText& folder,
+                      const OptionalText& version, const OptionalList& options, bool debug) {
+    const Selection selection = _select_packages(package, options);
+    _stop_if_interrupted();
+    if (selection.outcome != SelectionOutcome::Selected) {
+        termwrite::print_message("No packages available for download.");
+        return selection.outcome == SelectionOutcome::EmptyCatalogue ? SUCCESS : ERROR;
+    }
+    return _status_of(_download_packages_action(*selection.packages, python_version, platform,
+                                                folder.value_or(""), version, debug));
+}
+
+int uninstall_packages(bool debug) {
+    std::vector<std::string> packages;
+    bool fetch_failed = false;
+    std::optional<std::set<std::string>> recorded;
+    try {
+        recorded = ledgerfile::read_stored_packages();
+    } catch (const OSError&) {
+        // Missing, unreadable or failing record: the catalogue stands in for it.
+    } catch (const ValueError&) {
+        // Undecodable record: likewise.
+    }
+
+    if (recorded.has_value()) {
+        for (const auto& name : *recorded) {
+            // The record is a file anyone can edit; pip must never see a line of it as an option.
+            if (_is_valid_package_text(name)) {
+                packages.push_back(name);
+            } else {
+                termwrite::print_message("Warning: Skipping '" + name +
+                                         "' in the record of installed packages: not a valid "
+                                         "package name.");
+            }
+        }
+    } else {
+        const Selection selection = _select_packages();
+        _stop_if_interrupted();
+        if (selection.outcome == SelectionOutcome::Selected) {
+            packages = selection.packages->keys();
+        } else {
+            fetch_failed = selection.outcome == SelectionOutcome::FetchFailed;
+        }
+    }
+
+    if (packages.empty()) {
+        termwrite::print_message("No packages found to uninstall.");
+        return fetch_failed ? ERROR : SUCCESS;
+    }
+
+    const std::vector<std::string> current_packages = pkgkit::list_current_installed_packages();
+    const std::set<std::string> installed(current_packages.begin(), current_packages.end());
+    bool any_installed = false;
+    for (const auto& name : packages) any_installed = any_installed || installed.count(name) != 0;
+    if (!any_installed) {
+        termwrite::print_message("No packages found to uninstall.");
+        return SUCCESS;
+    }
+
+    const PackageStatus package_status = _uninstall_packages_action(packages, debug);
+    for (const auto& [name, succeeded] : package_status) {
+        if (!succeeded) return ERROR;
+    }
+    return SUCCESS;
+}
+
+int list_packages() {
+    const std::optional<PackageKinds> package_to_product_type = _get_accessible_packages();
+    _stop_if_interrupted();
+    // The notice saying why was printed by the fetch.
+    if (!package_to_product_type.has_value()) return ERROR;
+
+    const auto [base_packages, bundles] = pkgkit::split_base_and_bundles(*package_to_product_type);
+    termwrite::print_message("\nTessel Enterprise:\n" + _join(base_packages, "\n"));
+    if (!bundles.empty()) termwrite::print_message("\nTessel Bundles:\n" + _join(bundles, "\n"));
+    return SUCCESS;
+}
+
+}  // namespace tessel_installer::installer
