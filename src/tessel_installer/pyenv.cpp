@@ -1,0 +1,233 @@
+// The target Python environment. Every fact comes from one short interpreter child per public
+// operation, running a small inline script.
+//
+// The scripts run with the interpreter's ordinary start-up, not with -I: isolated mode would drop
+// PYTHONPATH and the user site directory, which belong to the environment the user runs in (a
+// venv is kept either way, since it comes from the executable's location). What -c adds that the
+// environment does not have is the working directory at the head of sys.path; each script removes
+// it before importing anything, so a stray package or module in the user's folder neither shows up
+// in the inventory nor shadows the standard library.
+#include "tessel_installer/pyenv.hpp"
+
+#include <cstdlib>
+#include <filesystem>
+#include <string_view>
+
+#include "tessel_installer/errors.hpp"
+#include "tessel_installer/platform/process.hpp"
+
+namespace tessel_installer::pyenv {
+namespace {
+
+namespace fs = std::filesystem;
+
+// Drops the working directory that -c puts first on sys.path.
+constexpr std::string_view kPrologue =
+    "import sys\n"
+    "if sys.path and sys.path[0] == '':\n"
+    "    del sys.path[0]\n";
+
+// Each distribution as two length-prefixed UTF-8 fields, "LEN:BYTES" for Name then Version, so no
+// character of a name or version can break the framing. A distribution without a Name (a broken
+// or empty metadata directory) has nothing to be listed or keyed by and is left out; one without a
+// Version gets an empty version.
+constexpr std::string_view kInventoryScript =
+    "from importlib.metadata import distributions\n"
+    "w = sys.stdout.buffer.write\n"
+    "for d in distributions():\n"
+    "    try:\n"
+    "        m = d.metadata\n"
+    "        n = m.get('Name') if m is not None else None\n"
+    "        v = m.get('Version') if m is not None else None\n"
+    "    except Exception:\n"
+    "        continue\n"
+    "    if n is None:\n"
+    "        continue\n"
+    "    for t in (n, '' if v is None else v):\n"
+    "        b = str(t).encode('utf-8', 'surrogateescape')\n"
+    "        w(b'%d:' % len(b) + b)\n"
+    "sys.stdout.flush()\n";
+
+// Seven NUL-separated fields. pip's version comes from its installed metadata: importing pip
+// would cost far more than the rest of the query. Interpreters older than importlib.metadata
+// (3.7 and before, which the requirements check must still be able to report on) are searched by
+// hand for pip's metadata directory.
+constexpr std::string_view kFactsScript =
+    "import os, platform, sysconfig\n"
+    "def pip_version():\n"
+    "    try:\n"
+    "        from importlib.metadata import version, PackageNotFoundError\n"
+    "    except ImportError:\n"
+    "        for p in sys.path:\n"
+    "            try:\n"
+    "                names = sorted(os.listdir(p or '.'))\n"
+    "            except OSError:\n"
+    "                continue\n"
+    "            for e in names:\n"
+    "                if e.lower().startswith('pip-') and e.endswith('.dist-info'):\n"
+    "                    try:\n"
+    "                        with open(os.path.join(p, e, 'METADATA')) as f:\n"
+    "                            for line in f:\n"
+    "                                if line.startswith('Version:'):\n"
+    "                                    return line[8:].strip()\n"
+    "                    except OSError:\n"
+    "                        pass\n"
+    "        return ''\n"
+    "    try:\n"
+    "        return version('pip') or ''\n"
+    "    except PackageNotFoundError:\n"
+    "        return ''\n"
+    "fields = [sys.platform, str(sys.version_info[0]), str(sys.version_info[1]),\n"
+    "          platform.python_version(), str(sys.maxsize), sysconfig.get_platform(),\n"
+    "          pip_version()]\n"
+    "sys.stdout.buffer.write('\\0'.join(fields).encode('utf-8', 'surrogateescape'))\n"
+    "sys.stdout.flush()\n";
+
+// The platform part of every supported tag, first occurrence first, one per line. The packaging
+// library that pip carries answers without importing pip itself.
+constexpr std::string_view kTagsScript =
+    "try:\n"
+    "    from pip._vendor.packaging import tags\n"
+    "except ImportError:\n"
+    "    from packaging import tags\n"
+    "seen = set()\n"
+    "out = []\n"
+    "for t in tags.sys_tags():\n"
+    "    if t.platform not in seen:\n"
+    "        seen.add(t.platform)\n"
+    "        out.append(t.platform)\n"
+    "sys.stdout.write('\\n'.join(out))\n"
+    "sys.stdout.flush()\n";
+
+std::string env_value(const char* name) {
+    const char* value = std::getenv(name);
+    return value ? std::string(value) : std::string();
+}
+
+#if defined(_WIN32)
+constexpr const char* kVenvPython = "Scripts\\python.exe";
+constexpr const char* kCondaPython = "python.exe";
+#else
+constexpr const char* kVenvPython = "bin/python";
+constexpr const char* kCondaPython = "bin/python";
+#endif
+
+std::string under(const std::string& prefix, const char* relative) {
+    // Absolute, but links are not followed: a venv's python links to a base interpreter outside
+    // the venv, and starting that one would leave the venv.
+    return (fs::absolute(fs::path(prefix)) / fs::path(relative)).string();
+}
+
+// Runs one inline script in the target interpreter and returns its standard output; a child that
+// fails is reported with its command, status and error output.
+std::string query(std::string_view what, std::string_view script) {
+    const std::string python = interpreter_path();
+    std::string code(kPrologue);
+    code += script;
+    auto done = platform::run({python, "-c", code},
+                              {platform::Stream::Capture, platform::Stream::Capture});
+    if (done.returncode != 0) {
+        std::string err = done.err;
+        while (!err.empty() && (err.back() == '\n' || err.back() == '\r')) err.pop_back();
+        throw RuntimeError("the query of " + std::string(what) + " failed: " + python +
+                           " -c <script> exited with status " + std::to_string(done.returncode) +
+                           (err.empty() ? std::string() : ": " + err));
+    }
+    return done.out;
+}
+
+[[noreturn]] void unreadable(std::string_view what, const std::string& output) {
+    constexpr std::size_t kShown = 200;
+    throw RuntimeError("the query of " + std::string(what) + " gave unreadable output from " +
+                       interpreter_path() + ": " +
+                       (output.size() > kShown ? output.substr(0, kShown) + "..." : output));
+}
+
+}  // namespace
+
+std::string interpreter_path() {
+    if (std::string venv = env_value("VIRTUAL_ENV"); !venv.empty()) return under(venv, kVenvPython);
+    if (std::string conda = env_value("CONDA_PREFIX"); !conda.empty()) {
+        return under(conda, kCondaPython);
+    }
+    for (const char* name : {"python3", "python"}) {
+        if (auto found = platform::find_on_path(name)) return *found;
+    }
+    throw RuntimeError(
+        "no Python interpreter found: activate the environment to install into, or put python3 "
+        "on PATH");
+}
+
+std::vector<Distribution> installed_distributions() {
+    constexpr std::string_view what = "installed distributions";
+    const std::string out = query(what, kInventoryScript);
+    std::vector<Distribution> result;
+    std::size_t pos = 0;
+    auto field = [&](std::string& into) {
+        std::size_t colon = out.find(':', pos);
+        if (colon == std::string::npos || colon == pos || colon - pos > 9) unreadable(what, out);
+        std::size_t length = 0;
+        for (std::size_t i = pos; i < colon; ++i) {
+            if (out[i] < '0' || out[i] > '9') unreadable(what, out);
+            length = length * 10 + static_cast<std::size_t>(out[i] - '0');
+        }
+        if (out.size() - (colon + 1) < length) unreadable(what, out);
+        into.assign(out, colon + 1, length);
+        pos = colon + 1 + length;
+    };
+    while (pos < out.size()) {
+        Distribution dist;
+        field(dist.name);
+        if (pos >= out.size()) unreadable(what, out);
+        field(dist.version);
+        result.push_back(std::move(dist));
+    }
+    return result;
+}
+
+InterpreterFacts interpreter_facts() {
+    constexpr std::string_view what = "interpreter facts";
+    const std::string out = query(what, kFactsScript);
+    std::vector<std::string> fields;
+    std::size_t start = 0;
+    for (;;) {
+        std::size_t end = out.find('\0', start);
+        fields.push_back(out.substr(start, end == std::string::npos ? end : end - start));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    if (fields.size() != 7) unreadable(what, out);
+    auto number = [&](const std::string& text) {
+        if (text.empty() || text.size() > 20 ||
+            text.find_first_not_of("0123456789") != std::string::npos) {
+            unreadable(what, out);
+        }
+        return std::strtoull(text.c_str(), nullptr, 10);
+    };
+    InterpreterFacts facts;
+    facts.platform_id = fields[0];
+    facts.major = static_cast<int>(number(fields[1]) & 0xffff);
+    facts.minor = static_cast<int>(number(fields[2]) & 0xffff);
+    facts.version_text = fields[3];
+    facts.maxsize = number(fields[4]);
+    facts.build_platform = fields[5];
+    facts.pip_version = fields[6];
+    return facts;
+}
+
+std::vector<std::string> supported_platform_tags() {
+    const std::string out = query("supported tags", kTagsScript);
+    std::vector<std::string> tags;
+    std::size_t start = 0;
+    while (start < out.size()) {
+        std::size_t end = out.find('\n', start);
+        std::string tag = out.substr(start, end == std::string::npos ? end : end - start);
+        if (!tag.empty() && tag.back() == '\r') tag.pop_back();
+        if (!tag.empty()) tags.push_back(std::move(tag));
+        if (end == std::string::npos) break;
+        start = end + 1;
+    }
+    return tags;
+}
+
+}  // namespace tessel_installer::pyenv
