@@ -1,0 +1,196 @@
+// The record of installed packages: where it lives, how its lines are read, appended and removed.
+#include "tessel_installer/utils/ledgerfile/ledgerfile.hpp"
+
+#include <cstdio>
+#include <system_error>
+
+#include "tessel_installer/errors.hpp"
+#include "tessel_installer/logging.hpp"
+#include "tessel_installer/platform/paths.hpp"
+#include "tessel_installer/utils/ledgerfile/record_io.hpp"
+
+namespace tessel_installer::ledgerfile {
+namespace {
+
+constexpr Logger LOGGER("tessel_installer.utils.ledgerfile");
+
+namespace fs = std::filesystem;
+
+fs::path package_file() { return storage_dir() / PACKAGE_FILE_NAME; }
+
+// Every change of the record happens under the lock of this file beside it, so that one run's
+// rewrite never drops a name another run appended meanwhile.
+fs::path lock_file_of(const fs::path& record) {
+    fs::path lock = record;
+    lock += ".lock";
+    return lock;
+}
+
+// Checks that the text is well-formed UTF-8 (no overlong forms, no surrogates, nothing above
+// U+10FFFF); a record that is not text is a decoding error, which uninstall knows how to handle.
+void require_utf8(std::string_view text, const fs::path& path) {
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const size_t size = text.size();
+    size_t i = 0;
+    while (i < size) {
+        const unsigned char lead = bytes[i];
+        size_t length = 0;
+        unsigned char low = 0x80;
+        unsigned char high = 0xBF;
+        if (lead < 0x80) {
+            ++i;
+            continue;
+        } else if (lead >= 0xC2 && lead <= 0xDF) {
+            length = 2;
+        } else if (lead >= 0xE0 && lead <= 0xEF) {
+            length = 3;
+            if (lead == 0xE0) low = 0xA0;
+            if (lead == 0xED) high = 0x9F;
+        } else if (lead >= 0xF0 && lead <= 0xF4) {
+            length = 4;
+            if (lead == 0xF0) low = 0x90;
+            if (lead == 0xF4) high = 0x8F;
+        }
+        bool valid = length != 0 && i + length <= size;
+        for (size_t k = 1; valid && k < length; ++k) {
+            const unsigned char c = bytes[i + k];
+            valid = k == 1 ? (c >= low && c <= high) : (c >= 0x80 && c <= 0xBF);
+        }
+        if (!valid) {
+            char detail[96];
+            std::snprintf(detail, sizeof detail, "'utf-8' codec can't decode byte 0x%02x in position %zu",
+                          static_cast<unsigned>(lead), i);
+            throw ValueError(std::string(detail) + " of '" + detail::path_text(path) + "'");
+        }
+        i += length;
+    }
+}
+
+// The characters a Python text strip removes: ASCII blanks and controls 0x1C-0x1F, and the
+// Unicode spaces and separators.
+bool is_white_space(char32_t c) {
+    return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20) || c == 0x85 || c == 0xA0 ||
+           c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
+           c == 0x202F || c == 0x205F || c == 0x3000;
+}
+
+// The code point starting at `at` of valid UTF-8, and its length in bytes.
+char32_t decode_at(std::string_view text, size_t at, size_t& length) {
+    const auto lead = static_cast<unsigned char>(text[at]);
+    length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
+    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
+    for (size_t k = 1; k < length; ++k) c = (c << 6) | (static_cast<unsigned char>(text[at + k]) & 0x3F);
+    return c;
+}
+
+std::string_view strip(std::string_view line) {
+    size_t begin = 0;
+    while (begin < line.size()) {
+        size_t length = 0;
+        if (!is_white_space(decode_at(line, begin, length))) break;
+        begin += length;
+    }
+    size_t end = line.size();
+    while (end > begin) {
+        size_t start = end - 1;
+        while (start > begin && (static_cast<unsigned char>(line[start]) & 0xC0) == 0x80) --start;
+        size_t length = 0;
+        if (!is_white_space(decode_at(line, start, length))) break;
+        end = start;
+    }
+    return line.substr(begin, end - begin);
+}
+
+// Calls `each` with every line of the text, without its line break. "\n", "\r\n" and a lone "\r"
+// all end a line, as text files are read on every platform; text after the last break is a line
+// of its own when it is not empty.
+template <typename Each>
+void for_each_line(std::string_view text, Each each) {
+    size_t start = 0;
+    for (size_t i = 0; i < text.size(); ++i) {
+        if (text[i] != '\n' && text[i] != '\r') continue;
+        each(text.substr(start, i - start));
+        if (text[i] == '\r' && i + 1 < text.size() && text[i + 1] == '\n') ++i;
+        start = i + 1;
+    }
+    if (start < text.size()) each(text.substr(start));
+}
+
+}  // namespace
+
+fs::path storage_dir() {
+    return platform::user_data_dir(std::string(APP_NAME), std::string(APP_AUTHOR));
+}
+
+fs::path config_path() { return platform::executable_dir(); }
+
+void store_package_name(const std::string& package) {
+    fs::path dir;
+    bool have_dir = false;
+    try {
+        dir = storage_dir();
+        std::error_code error;
+        fs::create_directories(dir, error);
+        have_dir = !error;
+    } catch (const OSError&) {
+        // No per-user directory can be found: the same as one that cannot be created.
+    }
+    if (!have_dir) {
+        try {
+            dir = config_path();
+        } catch (const OSError&) {
+            return;
+        }
+        if (!detail::is_writable_directory(dir)) return;
+    }
+
+    const fs::path file = dir / PACKAGE_FILE_NAME;
+    try {
+        detail::RecordLock lock(lock_file_of(file));
+        std::string line = package;
+        line += detail::LINE_END;
+        detail::append_to_file(file, line);
+    } catch (const OSError& error) {
+        LOGGER.error("Failed to write installed package '" + package + "' to '" +
+                     detail::path_text(file) + "': " + error.what());
+    }
+}
+
+std::set<std::string> read_stored_packages() {
+    const fs::path file = package_file();
+    const auto content = detail::read_whole_file(file);
+    if (!content) throw FileNotFoundError("No stored package file found.");
+    require_utf8(*content, file);
+
+    std::set<std::string> names;
+    for_each_line(*content, [&names](std::string_view line) {
+        const std::string_view name = strip(line);
+        if (!name.empty()) names.emplace(name);
+    });
+    return names;
+}
+
+void remove_package_name(const std::string& package) {
+    const fs::path file = package_file();
+    // Checked before locking, so that removal without a record creates no file at all.
+    std::error_code error;
+    if (!fs::exists(file, error)) return;
+
+    detail::RecordLock lock(lock_file_of(file));
+    const auto content = detail::read_whole_file(file);
+    if (!content) return;  // removed by someone else meanwhile
+    require_utf8(*content, file);
+
+    // Empty lines stay, as empty entries; every line naming the package goes.
+    std::string kept;
+    kept.reserve(content->size());
+    for_each_line(*content, [&](std::string_view line) {
+        const std::string_view entry = strip(line);
+        if (entry == package) return;
+        kept += entry;
+        kept += detail::LINE_END;
+    });
+    detail::replace_file(file, kept);
+}
+
+}  // namespace tessel_installer::ledgerfile

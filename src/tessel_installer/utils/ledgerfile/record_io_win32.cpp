@@ -1,0 +1,182 @@
+// The record's file operations on Windows: LockFileEx for the lock, a temporary file +
+// FlushFileBuffers + MoveFileExW for the rewrite.
+#ifndef NOMINMAX
+#define NOMINMAX
+#endif
+#include <windows.h>
+#include <io.h>
+
+#include <string>
+
+#include "tessel_installer/errors.hpp"
+#include "tessel_installer/utils/ledgerfile/record_io.hpp"
+
+namespace tessel_installer::ledgerfile::detail {
+namespace {
+
+std::string system_text(DWORD code) {
+    LPSTR buffer = nullptr;
+    const DWORD length = FormatMessageA(
+        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
+        nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
+    std::string text = length != 0 && buffer != nullptr ? std::string(buffer, length) : "unknown error";
+    if (buffer != nullptr) LocalFree(buffer);
+    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
+                             text.back() == '.')) {
+        text.pop_back();
+    }
+    return text;
+}
+
+std::string in_quotes(const std::filesystem::path& path) { return "'" + path_text(path) + "'"; }
+
+// The error kind of a Windows error code, with the text "[WinError N] reason: 'path'".
+[[noreturn]] void raise_os_error(DWORD code, const std::string& what) {
+    const std::string message =
+        "[WinError " + std::to_string(code) + "] " + system_text(code) + ": " + what;
+    switch (code) {
+        case ERROR_ACCESS_DENIED:
+        case ERROR_SHARING_VIOLATION:
+        case ERROR_LOCK_VIOLATION:
+            throw PermissionError(message);
+        case ERROR_FILE_NOT_FOUND:
+        case ERROR_PATH_NOT_FOUND:
+            throw FileNotFoundError(message);
+        default:
+            throw OSError(message);
+    }
+}
+
+// Closes the handle on every way out of a scope.
+class Handle {
+public:
+    explicit Handle(HANDLE handle) noexcept : handle_(handle) {}
+    ~Handle() {
+        if (valid()) CloseHandle(handle_);
+    }
+    Handle(const Handle&) = delete;
+    Handle& operator=(const Handle&) = delete;
+    bool valid() const noexcept { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
+    HANDLE get() const noexcept { return handle_; }
+    bool close() noexcept {
+        const BOOL ok = CloseHandle(handle_);
+        handle_ = INVALID_HANDLE_VALUE;
+        return ok != 0;
+    }
+
+private:
+    HANDLE handle_;
+};
+
+constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
+
+void write_all(HANDLE handle, std::string_view bytes, const std::filesystem::path& path) {
+    while (!bytes.empty()) {
+        const DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
+        DWORD written = 0;
+        if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr)) {
+            raise_os_error(GetLastError(), in_quotes(path));
+        }
+        bytes.remove_prefix(written);
+    }
+}
+
+}  // namespace
+
+RecordLock::RecordLock(const std::filesystem::path& lock_path) : handle_(0) {
+    HANDLE handle = CreateFileW(lock_path.c_str(), GENERIC_READ | GENERIC_WRITE, SHARE_ALL, nullptr,
+                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        handle = CreateFileW(lock_path.c_str(), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
+                             FILE_ATTRIBUTE_NORMAL, nullptr);
+    }
+    if (handle == INVALID_HANDLE_VALUE) raise_os_error(GetLastError(), in_quotes(lock_path));
+    OVERLAPPED whole{};
+    if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
+        const DWORD code = GetLastError();
+        CloseHandle(handle);
+        raise_os_error(code, in_quotes(lock_path));
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(handle);
+}
+
+RecordLock::~RecordLock() {
+    // Closing the handle releases the lock.
+    if (handle_ != 0) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
+    Handle file(CreateFileW(path.c_str(), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) {
+        const DWORD code = GetLastError();
+        if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return std::nullopt;
+        raise_os_error(code, in_quotes(path));
+    }
+    std::string content;
+    char buffer[16384];
+    for (;;) {
+        DWORD got = 0;
+        if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
+            raise_os_error(GetLastError(), in_quotes(path));
+        }
+        if (got == 0) break;
+        content.append(buffer, got);
+    }
+    return content;
+}
+
+void append_to_file(const std::filesystem::path& path, std::string_view bytes) {
+    Handle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, SHARE_ALL, nullptr, OPEN_ALWAYS,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) raise_os_error(GetLastError(), in_quotes(path));
+    write_all(file.get(), bytes, path);
+    if (!FlushFileBuffers(file.get())) raise_os_error(GetLastError(), in_quotes(path));
+    if (!file.close()) raise_os_error(GetLastError(), in_quotes(path));
+}
+
+void replace_file(const std::filesystem::path& path, std::string_view bytes) {
+    std::error_code ignored;
+    std::filesystem::path target = std::filesystem::canonical(path, ignored);
+    if (ignored) target = path;
+    std::filesystem::path dir = target.parent_path();
+    if (dir.empty()) dir = L".";
+
+    // A unique name in the record's directory, created empty.
+    wchar_t temp_name[MAX_PATH + 1] = {};
+    if (GetTempFileNameW(dir.c_str(), L"tsl", 0, temp_name) == 0) {
+        raise_os_error(GetLastError(), in_quotes(dir));
+    }
+    const std::filesystem::path temp(temp_name);
+    bool committed = false;
+    struct RemoveUnlessCommitted {
+        const std::filesystem::path& temp;
+        const bool& committed;
+        ~RemoveUnlessCommitted() {
+            if (!committed) DeleteFileW(temp.c_str());
+        }
+    } cleanup{temp, committed};
+
+    Handle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!file.valid()) raise_os_error(GetLastError(), in_quotes(temp));
+    write_all(file.get(), bytes, temp);
+    if (!FlushFileBuffers(file.get())) raise_os_error(GetLastError(), in_quotes(temp));
+    if (!file.close()) raise_os_error(GetLastError(), in_quotes(temp));
+    if (!MoveFileExW(temp.c_str(), target.c_str(),
+                     MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
+        raise_os_error(GetLastError(), in_quotes(temp) + " -> " + in_quotes(target));
+    }
+    committed = true;
+}
+
+bool is_writable_directory(const std::filesystem::path& dir) {
+    return _waccess(dir.c_str(), 2) == 0;
+}
+
+std::string path_text(const std::filesystem::path& path) {
+    const std::u8string text = path.u8string();
+    return std::string(reinterpret_cast<const char*>(text.data()), text.size());
+}
+
+}  // namespace tessel_installer::ledgerfile::detail
