@@ -11,9 +11,36 @@
 #include <variant>
 #include <vector>
 
+#include "tessel_installer/errors.hpp"
 #include "tessel_installer/ordered_map.hpp"
 
 namespace tessel_installer::pkgkit {
+
+// ---- Error kinds -----------------------------------------------------------------------------
+
+// A text that is not a PEP 440 version where one is required.
+class InvalidVersion : public ValueError {
+public:
+    using ValueError::ValueError;
+};
+
+// A ".whl" file name that breaks the wheel naming convention.
+class InvalidWheelFilename : public ValueError {
+public:
+    using ValueError::ValueError;
+};
+
+// A ".tar.gz" file name that is not "NAME-VERSION.tar.gz".
+class InvalidSdistFilename : public ValueError {
+public:
+    using ValueError::ValueError;
+};
+
+// A text that is not a PEP 508 requirement.
+class InvalidRequirement : public ValueError {
+public:
+    using ValueError::ValueError;
+};
 
 // ---- Inventory and versions ------------------------------------------------------------------
 
@@ -57,6 +84,7 @@ using NameLists = std::pair<std::vector<std::string>, std::vector<std::string>>;
 NameLists split_base_and_bundles(const OrderedMap<std::string>& packages,
                                  bool use_product_type = true);
 NameLists split_base_and_bundles_by_name(const std::vector<std::string>& names);
+NameLists split_base_and_bundles_by_name(const std::set<std::string>& names);
 
 // True when any name starts with BASE_PREFIX.
 bool check_is_tessel_enterprise_included(const std::vector<std::string>& packages);
