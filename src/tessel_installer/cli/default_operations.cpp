@@ -1,0 +1,31 @@
+// The real operations behind the handlers, and the program's entry point over them. Kept apart
+// from the grammar so the front end's tests link without the engine.
+#include <iostream>
+
+#include "tessel_installer/cli/frontdoor.hpp"
+#include "tessel_installer/installation/installer.hpp"
+#include "tessel_installer/platform/signals.hpp"
+#include "tessel_installer/utils/hostcheck/hostcheck.hpp"
+
+namespace tessel_installer::frontdoor {
+
+Operations default_operations() {
+    Operations ops;
+    ops.install_packages = &installer::install_packages;
+    ops.install_packages_from_folder = &installer::install_packages_from_folder;
+    ops.download_packages = &installer::download_packages;
+    ops.uninstall_packages = &installer::uninstall_packages;
+    ops.list_packages = &installer::list_packages;
+    ops.print_check_results = &hostcheck::print_check_results;
+    ops.install_interrupt_handlers = &platform::install_interrupt_handlers;
+    ops.pending_interrupt = [] { return platform::pending_interrupt(); };
+    return ops;
+}
+
+int run_cli(int argc, char** argv) {
+    std::vector<std::string> arguments;
+    for (int k = 1; k < argc; ++k) arguments.emplace_back(argv[k]);
+    return run_cli(arguments, default_operations(), std::cout, std::cerr);
+}
+
+}  // namespace tessel_installer::frontdoor

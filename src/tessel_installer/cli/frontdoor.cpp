@@ -1,0 +1,251 @@
+#include "tessel_installer/cli/frontdoor.hpp"
+
+#include <CLI/CLI.hpp>
+#include <ostream>
+#include <utility>
+
+#include "tessel_installer/cli/argument_expansion.hpp"
+#include "tessel_installer/errors.hpp"
+
+namespace tessel_installer::frontdoor {
+
+// What the options write into while CLI11 parses; turned into an Args record afterwards, where
+// "not given" and "given" are told apart by each option's count.
+struct Parser::Storage {
+    CLI::App app{"Tessel Installer.", "tessel-installer"};
+    std::string package;
+    std::vector<std::string> options;
+    std::string folder;
+    bool debug = false;
+    std::string version;
+    bool upgrade = false;
+    std::string python_version;
+    std::vector<std::string> platform;
+    std::vector<std::pair<const CLI::App*, Handler>> handlers;
+};
+
+Parser::Parser() : storage_(std::make_unique<Storage>()) {}
+Parser::~Parser() = default;
+CLI::App& Parser::app() { return storage_->app; }
+const CLI::App& Parser::app() const { return storage_->app; }
+Parser::Storage& Parser::storage() { return *storage_; }
+
+namespace {
+
+constexpr const char* kProgram = "tessel-installer";
+
+// A value option given twice keeps its last value.
+CLI::Option* value_option(CLI::App& action, const std::string& names, std::string& into,
+                          const std::string& help) {
+    return action.add_option(names, into, help)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+}
+
+CLI::Option* list_option(CLI::App& action, const std::string& names,
+                         std::vector<std::string>& into, const std::string& help) {
+    return action.add_option(names, into, help)->expected(1, CLI::detail::expected_max_vector_size);
+}
+
+CLI::App& add_action(Parser::Storage& storage, const std::string& name, const std::string& help,
+                     Handler handler) {
+    CLI::App* action = storage.app.add_subcommand(name, help);
+    action->group("action");
+    storage.handlers.emplace_back(action, handler);
+    return *action;
+}
+
+void declare(Parser::Storage& s) {
+    s.app.set_help_flag("-h,--help", "Show this help message and exit.");
+    s.app.require_subcommand(0, 1);
+
+    CLI::App& install = add_action(s, "install", "Install your Tessel Enterprise Packages.",
+                                   install_action);
+    value_option(install, "--package", s.package, "The package that you want to install.");
+    list_option(install, "--options", s.options, "Optional dependencies to install.");
+    value_option(install, "--folder", s.folder, "Install from a local folder.");
+    install.add_flag("--debug", s.debug, "Print pip install commands.");
+    value_option(install, "-v,--version", s.version, "Tessel-Enterprise version (e.g., 0.23.0).");
+    install.add_flag("-u,--upgrade", s.upgrade, "Upgrade the current installed packages.");
+
+    CLI::App& uninstall = add_action(s, "uninstall", "Uninstall your Tessel Enterprise Packages.",
+                                     uninstall_action);
+    uninstall.add_flag("--debug", s.debug, "Print pip install commands.");
+
+    CLI::App& download = add_action(
+        s, "download", "Download your Tessel Enterprise Packages for offline installation.",
+        download_action);
+    value_option(download, "--package", s.package,
+                 "The package that you want to download. If not provided, all packages will be "
+                 "downloaded");
+    value_option(download, "--python-version", s.python_version, "Python version (e.g., 39).");
+    download
+        .add_option("--platform", s.platform,
+                    "Platform tag(s) (e.g., macosx_14_0_arm64). You can specify this multiple "
+                    "times.")
+        ->expected(1)
+        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
+    value_option(download, "--folder", s.folder, "Destination folder for downloaded packages.")
+        ->required();
+    download.add_flag("--debug", s.debug, "Print pip download commands.");
+    value_option(download, "--version", s.version, "Tessel-Enterprise version (e.g., 0.23).");
+    list_option(download, "--options", s.options, "Optional dependencies to install.");
+
+    add_action(s, "list-packages", "List all packages you have access to.", list_action);
+    add_action(s, "check-requirements", "Check if your system meets Tessel Enterprise requirements.",
+               perform_check_action);
+}
+
+bool given(const CLI::App& action, const std::string& name) {
+    const CLI::Option* option = action.get_option_no_throw(name);
+    return option != nullptr && option->count() > 0;
+}
+
+Args record_of(Parser::Storage& s, const CLI::App& action) {
+    Args args;
+    for (const auto& [declared, handler] : s.handlers) {
+        if (declared == &action) args.action = handler;
+    }
+    if (given(action, "--package")) args.package = s.package;
+    if (given(action, "--options")) args.options = s.options;
+    if (given(action, "--folder")) args.folder = s.folder;
+    args.debug = given(action, "--debug") && s.debug;
+    if (given(action, "--version")) args.version = s.version;
+    args.upgrade = given(action, "--upgrade") && s.upgrade;
+    if (given(action, "--python-version")) args.python_version = s.python_version;
+    if (given(action, "--platform")) args.platform = s.platform;
+    return args;
+}
+
+// CLI11 sees only canonical tokens, so what it can still reject is a missing required option;
+// anything else it says is passed on in its own words.
+UsageError usage_error_of(const CLI::App& top, const CLI::ParseError& error) {
+    const auto selected = top.get_subcommands();
+    const CLI::App* scope = selected.empty() ? &top : selected.front();
+    std::vector<std::string> missing;
+    for (const CLI::Option* option : scope->get_options()) {
+        if (option->get_required() && option->count() == 0) {
+            missing.push_back("--" + option->get_lnames().front());
+        }
+    }
+    if (!missing.empty()) {
+        std::string names;
+        for (const auto& name : missing) names += (names.empty() ? "" : ", ") + name;
+        return UsageError{scope, "the following options are required: " + names};
+    }
+    return UsageError{scope, error.what()};
+}
+
+std::string trimmed_message(const char* what) {
+    std::string message = what == nullptr ? "" : what;
+    while (!message.empty() && (message.back() == '\n' || message.back() == '\r')) message.pop_back();
+    return message.empty() ? "unexpected failure" : message;
+}
+
+int report_interrupt(std::ostream& err, int signal_number) {
+    err << kProgram << ": interrupted\n";
+    err.flush();
+    // The status a shell reports for a process ended by that signal.
+    return signal_number > 0 && signal_number < 128 ? 128 + signal_number : 1;
+}
+
+}  // namespace
+
+std::unique_ptr<Parser> get_parser() {
+    auto parser = std::make_unique<Parser>();
+    declare(parser->storage());
+    return parser;
+}
+
+ParseOutcome parse_arguments(Parser& parser, const std::vector<std::string>& arguments) {
+    CLI::App& top = parser.app();
+    ExpansionOutcome expanded = expand_arguments(top, arguments);
+    if (auto* help = std::get_if<HelpRequest>(&expanded)) return *help;
+    if (auto* error = std::get_if<UsageError>(&expanded)) return std::move(*error);
+
+    // CLI11 reads its arguments from the back.
+    std::vector<std::string> tokens = std::get<std::vector<std::string>>(std::move(expanded));
+    std::reverse(tokens.begin(), tokens.end());
+    try {
+        top.clear();
+        top.parse(tokens);
+    } catch (const CLI::ParseError& error) {
+        return usage_error_of(top, error);
+    }
+    const auto selected = top.get_subcommands();
+    if (selected.empty()) return Args{};
+    return record_of(parser.storage(), *selected.front());
+}
+
+int install_action(const Args& args, const Operations& ops) {
+    // An empty folder is no folder: the online install runs.
+    if (args.folder && !args.folder->empty()) {
+        return ops.install_packages_from_folder(*args.folder, args.package, args.options,
+                                                args.debug);
+    }
+    return ops.install_packages(args.package, args.options, args.debug, args.version, args.upgrade);
+}
+
+int uninstall_action(const Args& args, const Operations& ops) {
+    return ops.uninstall_packages(args.debug);
+}
+
+int download_action(const Args& args, const Operations& ops) {
+    return ops.download_packages(args.package, args.python_version, args.platform, args.folder,
+                                 args.version, args.options, args.debug);
+}
+
+int list_action(const Args&, const Operations& ops) { return ops.list_packages(); }
+
+int perform_check_action(const Args&, const Operations& ops) { return ops.print_check_results(); }
+
+int run_cli(const std::vector<std::string>& arguments, const Operations& ops, std::ostream& out,
+            std::ostream& err) {
+    try {
+        const auto parser = get_parser();
+        if (arguments.empty()) {
+            out << help_text(parser->app()) << std::flush;
+            return 0;
+        }
+        const ParseOutcome outcome = parse_arguments(*parser, arguments);
+        if (const auto* help = std::get_if<HelpRequest>(&outcome)) {
+            out << help_text(*help->parser) << std::flush;
+            return 0;
+        }
+        if (const auto* error = std::get_if<UsageError>(&outcome)) {
+            err << usage_line(*error->parser) << kProgram << ": error: " << error->message << '\n'
+                << std::flush;
+            return 2;
+        }
+        const Args& args = std::get<Args>(outcome);
+        if (args.action == nullptr) {
+            // Only a line such as a lone "--" gets here: as good as an empty one.
+            out << help_text(parser->app()) << std::flush;
+            return 0;
+        }
+        // The requirements check starts no pip child and is fine to stop the default way.
+        const bool engine = args.action != perform_check_action;
+        if (engine && ops.install_interrupt_handlers) ops.install_interrupt_handlers();
+        const int status = args.action(args, ops);
+        // A signal that arrived while the operation was finishing still ends the run as
+        // interrupted: the user asked to stop, and a script must not read success.
+        if (engine && ops.pending_interrupt) {
+            if (const int signal_number = ops.pending_interrupt(); signal_number != 0) {
+                out << std::flush;
+                return report_interrupt(err, signal_number);
+            }
+        }
+        return status;
+    } catch (const Interrupted& interrupted) {
+        out << std::flush;
+        return report_interrupt(err, interrupted.signal_number());
+    } catch (const std::exception& error) {
+        out << std::flush;
+        err << kProgram << ": error: " << trimmed_message(error.what()) << '\n' << std::flush;
+        return 1;
+    } catch (...) {
+        out << std::flush;
+        err << kProgram << ": error: unexpected failure\n" << std::flush;
+        return 1;
+    }
+}
+
+}  // namespace tessel_installer::frontdoor
