@@ -1,6 +1,7 @@
 // The installed-package record: its lines, its failures, and several runs changing it at once.
 #include "tessel_installer/utils/ledgerfile/ledgerfile.hpp"
 
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <sys/resource.h>
@@ -255,7 +256,7 @@ TEST_F(LedgerfileTest, RewriteKeepsModeAndLinks) {
 
 TEST_F(LedgerfileTest, ConcurrentRunsLoseNoEntry) {
     constexpr int kRuns = 3;
-    constexpr int kNames = 200;
+    constexpr int kNames = 100;
     int gate[2];
     ASSERT_EQ(::pipe(gate), 0);
     std::vector<pid_t> children;
@@ -329,6 +330,56 @@ TEST_F(LedgerfileTest, UncreatableUserDirFallsBackToProgramDir) {
     ::setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
     write_file(record(), "tessel-enterprise\n");
     EXPECT_EQ(lf::read_stored_packages(), std::set<std::string>{"tessel-enterprise"});
+}
+
+// Tests run as root, where permission bits stop nothing; a child drops to an unprivileged user
+// so that they do. Returns false when that is impossible.
+bool drop_privileges() {
+    if (::getuid() != 0) return true;
+    return ::setgid(65534) == 0 && ::setuid(65534) == 0;
+}
+
+TEST_F(LedgerfileTest, NothingWritableStoresNothingSilently) {
+    write_file(root_ / "blocker", "");
+    ::setenv("XDG_DATA_HOME", (root_ / "blocker" / "data").c_str(), 1);
+    const fs::path program_dir = root_ / "program";
+    fs::create_directories(program_dir);
+    const fs::path copy = program_dir / "ledgerfile_test";
+    fs::copy_file("/proc/self/exe", copy);
+    ::chmod(root_.c_str(), 0755);
+    ::chmod(copy.c_str(), 0755);
+    ::chmod(program_dir.c_str(), 0555);  // the program's directory is not ours to write
+    const fs::path errors = root_ / "stderr.txt";
+
+    const int status = in_child([&] {
+        const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+        if (err < 0 || ::dup2(err, STDERR_FILENO) < 0 || !drop_privileges()) return 126;
+        ::setenv("TESSEL_LEDGER_TEST_STORE", "bundle-alder", 1);
+        ::execl(copy.c_str(), copy.c_str(), static_cast<char*>(nullptr));
+        return 127;
+    });
+    EXPECT_EQ(status, 0);
+    EXPECT_FALSE(fs::exists(program_dir / "installed_packages.txt"));
+    EXPECT_EQ(read_file(errors), "");
+    ::chmod(program_dir.c_str(), 0755);
+}
+
+TEST_F(LedgerfileTest, UnreadableRecordIsAPermissionError) {
+    write_file(record(), "bundle-alder\n");
+    ::chmod(record().c_str(), 0600);
+    for (const fs::path& dir : {root_, root_ / "data", dir()}) ::chmod(dir.c_str(), 0755);
+    const int status = in_child([] {
+        if (!drop_privileges()) return 126;
+        try {
+            lf::read_stored_packages();
+        } catch (const tessel_installer::PermissionError&) {
+            return 10;
+        } catch (...) {
+            return 11;
+        }
+        return 12;
+    });
+    EXPECT_EQ(status, 10);
 }
 
 }  // namespace
