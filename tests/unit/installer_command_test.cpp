@@ -1,0 +1,188 @@
+// The pip command lines: argument vectors, the printable commands, the download option words, the
+// package-text check, and the wheel-folder listing.
+#include <sys/stat.h>
+#include <stdlib.h>
+
+#include <algorithm>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "tessel_installer/constants.hpp"
+#include "tessel_installer/installation/engine.hpp"
+
+namespace tessel_installer::installer {
+namespace {
+
+namespace fs = std::filesystem;
+using Words = std::vector<std::string>;
+
+Words trusted_words() {
+    Words words;
+    for (const auto host : constants::TRUSTED_HOSTS) {
+        words.emplace_back("--trusted-host");
+        words.emplace_back(host);
+    }
+    return words;
+}
+
+std::string joined(const Words& words) {
+    std::string text;
+    for (const auto& w : words) text += (text.empty() ? "" : " ") + w;
+    return text;
+}
+
+Words concat(std::initializer_list<Words> parts) {
+    Words all;
+    for (const auto& part : parts) all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+TEST(PipCommand, EveryKindOfCallBuildsItsArgumentsAndPrintableCommand) {
+    const std::string I = "/venv/bin/python";
+    const std::string U = _index_url();
+    const Words T = trusted_words();
+    struct Case {
+        const char* what;
+        std::string action;
+        std::string token;
+        OptionalText index_url;
+        bool upgrade;
+        Words extra;
+        Words expected_tail;  // after I -m pip
+    };
+    const Case cases[] = {
+        {"install pinned", "install", "bundle-alder==1.2.3", U, false, {},
+         concat({{"install", "bundle-alder==1.2.3", "--index-url", U}, T})},
+        {"install connectors", "install", "bundle-birch", U, false, {},
+         concat({{"install", "bundle-birch", "--index-url", U}, T})},
+        {"upgrade: hosts before --upgrade", "install", "tessel-enterprise", U, true, {},
+         concat({{"install", "tessel-enterprise", "--index-url", U}, T, {"--upgrade"}})},
+        {"folder install: no index options", "install", "bundle-alder", std::nullopt, false,
+         {"--no-index", "--find-links", "out"},
+         {"install", "bundle-alder", "--no-index", "--find-links", "out"}},
+        {"empty index address counts as none", "install", "bundle-alder", "", false, {},
+         {"install", "bundle-alder"}},
+        {"download: options after the hosts", "download", "bundle-alder==1.1.0", U, false,
+         {"--dest", "out", "--only-binary=:all:", "--platform", "win_amd64"},
+         concat({{"download", "bundle-alder==1.1.0", "--index-url", U}, T,
+                 {"--dest", "out", "--only-binary=:all:", "--platform", "win_amd64"}})},
+        {"uninstall: the action is two words", "uninstall -y", "bundle-cedar", std::nullopt, false,
+         {}, {"uninstall", "-y", "bundle-cedar"}},
+        {"upgrade with extra options last", "install", "x", U, true, {"--pre"},
+         concat({{"install", "x", "--index-url", U}, T, {"--upgrade", "--pre"}})},
+    };
+    for (const auto& tc : cases) {
+        const PipCommand command =
+            _build_pip_command(I, tc.action, tc.token, tc.index_url, tc.upgrade, tc.extra);
+        EXPECT_EQ(command.argv, concat({{I, "-m", "pip"}, tc.expected_tail})) << tc.what;
+        // The printable form names plain pip and keeps the action word as written.
+        Words printed_tail = tc.expected_tail;
+        if (tc.action == "uninstall -y") {
+            printed_tail.erase(printed_tail.begin(), printed_tail.begin() + 2);
+            printed_tail.insert(printed_tail.begin(), "uninstall -y");
+        }
+        EXPECT_EQ(command.printable, "\npip " + joined(printed_tail)) << tc.what;
+    }
+}
+
+TEST(PipCommand, ValuesWithBlanksStayOneArgumentAndPrintAsWritten) {
+    const std::string interpreter = "/home/a user/my venv/bin/python";
+    const std::string folder = "/tmp/wheel folder/out dir";
+    const PipCommand command =
+        _build_pip_command(interpreter, "install", "bundle-alder", std::nullopt, false,
+                           {"--no-index", "--find-links", folder});
+    EXPECT_EQ(command.argv, (Words{interpreter, "-m", "pip", "install", "bundle-alder",
+                                   "--no-index", "--find-links", folder}));
+    EXPECT_EQ(command.printable,
+              "\npip install bundle-alder --no-index --find-links /tmp/wheel folder/out dir");
+}
+
+TEST(DownloadOptions, OnlyBinaryOnceRightAfterTheDestination) {
+    using Platforms = OptionalList;
+    struct Case {
+        Platforms platform;
+        OptionalText python_version;
+        Words expected;
+    };
+    const Case cases[] = {
+        {std::nullopt, std::nullopt, {"--dest", "F"}},
+        {Words{}, std::string(), {"--dest", "F"}},
+        {Words{"A", "B"}, std::nullopt,
+         {"--dest", "F", "--only-binary=:all:", "--platform", "A", "--platform", "B"}},
+        {std::nullopt, "39", {"--dest", "F", "--only-binary=:all:", "--python-version", "39"}},
+        {Words{"A"}, "39",
+         {"--dest", "F", "--only-binary=:all:", "--platform", "A", "--python-version", "39"}},
+        {Words{"A", "B"}, "3.11",
+         {"--dest", "F", "--only-binary=:all:", "--platform", "A", "--platform", "B",
+          "--python-version", "3.11"}},
+    };
+    for (const auto& tc : cases) {
+        EXPECT_EQ(_download_options("F", tc.platform, tc.python_version), tc.expected)
+            << joined(tc.expected);
+    }
+    // A destination with a blank is one word.
+    EXPECT_EQ(_download_options("my out", std::nullopt, std::nullopt), (Words{"--dest", "my out"}));
+}
+
+TEST(PackageText, NamesWithOptionalExtrasPassEverythingElseIsRefused) {
+    for (const char* text :
+         {"bundle-alder", "tessel-enterprise[alder]", "bundle-birch[postgres,mysql]",
+          "bundle-birch[postgres, mysql]", "Bundle_Alder.2", "x[]", "a[b-c_d.e]"}) {
+        EXPECT_TRUE(_is_valid_package_text(text)) << text;
+    }
+    for (const char* text :
+         {"", "-r", "--index-url=http://elsewhere/", "-e.", "bundle-alder[", "bundle-alder]",
+          "[x]", "bundle-alder[x", "bundle-alder[-x]", "bundle-alder[x,]", "bundle-alder[x y]",
+          "bundle-alder==1.0", "bundle-alder[x]==1.0", "bundle-alder[x][y]", " bundle-alder",
+          "bundle alder", "bundle-alder; os_name=='nt'"}) {
+        EXPECT_FALSE(_is_valid_package_text(text)) << text;
+    }
+}
+
+class WheelFolder : public ::testing::Test {
+protected:
+    void SetUp() override {
+        std::string pattern = (fs::temp_directory_path() / "tessel-wheels-XXXXXX").string();
+        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
+        root_ = pattern;
+    }
+    void TearDown() override {
+        if (!HasFailure()) fs::remove_all(root_);
+    }
+    void touch(const std::string& name) { std::ofstream(root_ / name) << "x"; }
+
+    fs::path root_;
+};
+
+TEST_F(WheelFolder, ListsOnlyVisibleWheelEntriesDirectlyInside) {
+    touch("bundle_alder-1.0.0-py3-none-any.whl");
+    touch("tessel_enterprise-1.0.0-py3-none-any.whl");
+    touch(".hidden-1.0-py3-none-any.whl");
+    touch("readme.txt");
+    touch("tessel_enterprise-1.0.0.tar.gz");
+    touch("upper-1.0-py3-none-any.WHL");
+    fs::create_directories(root_ / "sub");
+    std::ofstream(root_ / "sub" / "bundle_cedar-1.0.0-py3-none-any.whl") << "x";
+
+    const std::string folder = root_.string();
+    Words wheels = _list_wheel_files(folder);
+    std::sort(wheels.begin(), wheels.end());
+    EXPECT_EQ(wheels, (Words{folder + "/bundle_alder-1.0.0-py3-none-any.whl",
+                             folder + "/tessel_enterprise-1.0.0-py3-none-any.whl"}));
+}
+
+TEST_F(WheelFolder, TrailingSeparatorKeptAndMissingFolderIsEmpty) {
+    touch("bundle_alder-1.0.0-py3-none-any.whl");
+    const std::string with_slash = root_.string() + "/";
+    EXPECT_EQ(_list_wheel_files(with_slash),
+              (Words{with_slash + "/bundle_alder-1.0.0-py3-none-any.whl"}));
+    EXPECT_TRUE(_list_wheel_files((root_ / "missing").string()).empty());
+    EXPECT_TRUE(_list_wheel_files((root_ / "bundle_alder-1.0.0-py3-none-any.whl").string()).empty());
+}
+
+}  // namespace
+}  // namespace tessel_installer::installer
