@@ -176,6 +176,13 @@ add("req", "name; os_name not  in 'x'", differs="'not' and 'in' may be separated
 add("req", "name===1.0;os_name=='a'", differs="arbitrary equality ends at ';', so the marker still applies",
     expect="ok name=name extras= spec====1.0 url=none marker=os_name == \"a\"")
 add("req", "name @ http://x.com/a.whl\tfoo")
+add("req", "name; ((os_name == 'a' or os_name == 'b')) and python_version < '4'",
+    differs="doubled parentheses around an 'or' still group it in the marker's text",
+    expect='ok name=name extras= spec= url=none marker=(os_name == "a" or os_name == "b") and python_version < "4"')
+add("req", "name; ((os_name == 'a' or os_name == 'b'))")
+add("req", "name; os_name == 'a' or ((os_name == 'b' and os_name == 'c'))",
+    differs="doubled parentheses keep their group in the marker's text",
+    expect='ok name=name extras= spec= url=none marker=os_name == "a" or (os_name == "b" and os_name == "c")')
 LEGACY = "a version specifier must name a PEP 440 version"
 for r in ["name>=", "name==1.0==2.0", "name>=1.0>=2", "name==1.0+"]:
     add("req", r, differs=LEGACY, expect="invalid")

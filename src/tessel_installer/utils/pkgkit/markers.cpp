@@ -127,17 +127,13 @@ std::string serialize(const MarkerComparison& cmp) {
     return serialize(cmp.lhs) + " " + cmp.op + " " + serialize(cmp.rhs);
 }
 
-std::string format_elements(const std::vector<MarkerElement>& elements, bool outermost);
-
-std::string format_single(const MarkerElement& element) {
-    return element.kind == MarkerElement::Kind::group ? format_elements(element.group, true)
-                                                      : serialize(element.comparison);
-}
-
-// A group holding one comparison or one group is written without parentheses of its own.
+// Redundant parentheses are dropped: a group that holds one comparison or one group is written as
+// its content. Parentheses that change the meaning, around an "or" inside an "and" say, stay.
 std::string format_elements(const std::vector<MarkerElement>& elements, bool outermost) {
     if (elements.size() == 1 && elements[0].kind != MarkerElement::Kind::boolean) {
-        return format_single(elements[0]);
+        return elements[0].kind == MarkerElement::Kind::group
+                   ? format_elements(elements[0].group, outermost)
+                   : serialize(elements[0].comparison);
     }
     std::string out;
     for (const auto& element : elements) {
