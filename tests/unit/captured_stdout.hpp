@@ -37,7 +37,8 @@ public:
         std::rewind(file_);
         char buffer[4096];
         std::size_t n = 0;
-        while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0) out.append(buffer, n);
+        while ((n = std::fread(buffer, 1, sizeof buffer, file_)) > 0)
+            out.append(buffer, n);
         return out;
     }
 

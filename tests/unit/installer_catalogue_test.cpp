@@ -28,7 +28,8 @@ using testing::CapturedStdout;
 
 PackageKinds kinds(std::initializer_list<std::pair<std::string, std::string>> items) {
     PackageKinds out;
-    for (const auto& [name, kind] : items) out.set(name, kind);
+    for (const auto& [name, kind] : items)
+        out.set(name, kind);
     return out;
 }
 
@@ -36,7 +37,7 @@ std::string entry(const std::string& name, const std::string& kind) {
     return R"({"package_name":")" + name + R"(","product_type":")" + kind + R"("})";
 }
 
-// ---- Names ----------------------------------------------------------------------------------------
+// ---- Names --------------------------------------------------------------------------------------
 
 TEST(PackageNameCheck, AcceptsDistributionNamesAndRejectsEverythingPipCouldMisread) {
     for (const char* name : {"a", "Z", "0", "tessel-enterprise", "bundle_alder", "Bundle.Alder-2",
@@ -50,7 +51,7 @@ TEST(PackageNameCheck, AcceptsDistributionNamesAndRejectsEverythingPipCouldMisre
     }
 }
 
-// ---- Reading the reply ------------------------------------------------------------------------------
+// ---- Reading the reply --------------------------------------------------------------------------
 
 struct GoodReply {
     const char* what;
@@ -73,7 +74,8 @@ TEST(CatalogueReply, ReadsTheNamesInTheServicesOrder) {
              entry("bundle-alder", "bundle") + "]}",
          kinds({{"Bundle_Alder", "bundle"}, {"bundle-alder", "bundle"}})},
         {"other kinds and other members are carried or ignored",
-         R"({"user":"x","packages":[{"package_name":"tessel-enterprise","product_type":"addon","x":1}]})",
+         R"({"user":"x","packages":[{"package_name":"tessel-enterprise",)"
+         R"("product_type":"addon","x":1}]})",
          kinds({{"tessel-enterprise", "addon"}})},
         {"an empty array", R"({"packages":[]})", {}},
         {"no packages member", R"({})", {}},
@@ -127,7 +129,8 @@ TEST(CatalogueReply, AnythingButAListOfNamedPackagesIsRefusedWithWhatWasWrong) {
          first + " has an invalid package name \"--index-url=http://elsewhere/\""},
         {R"({"packages":[)" + entry("bundle alder", "bundle") + "]}",
          first + " has an invalid package name \"bundle alder\""},
-        {R"({"packages":[)" + entry("", "base") + "]}", first + " has an invalid package name \"\""},
+        {R"({"packages":[)" + entry("", "base") + "]}",
+         first + " has an invalid package name \"\""},
         {R"({"packages":[{"package_name":"x\u001b[2Jy","product_type":"base"}]})",
          first + " has an invalid package name \"x\\u001b[2Jy\""},
         {R"({"packages":[)" + entry(std::string(100, 'a') + " ", "base") + "]}",
@@ -149,7 +152,7 @@ TEST(CatalogueReply, DeeplyNestedJsonIsRefusedWithoutExhaustingTheStack) {
     EXPECT_EQ(reading.problem, "entry 1 of the reply's \"packages\" is not an object");
 }
 
-// ---- Selection ------------------------------------------------------------------------------------
+// ---- Selection ----------------------------------------------------------------------------------
 
 const PackageKinds CATALOGUE = kinds({{"tessel-enterprise", "base"}, {"bundle-alder", "bundle"}});
 
@@ -172,7 +175,8 @@ TEST(Selection, ResolvesThePackageAndItsOptionsAgainstTheCatalogue) {
     const std::vector<SelectionCase> cases = {
         {"no package: the whole catalogue", std::nullopt, std::nullopt, CATALOGUE, O::Selected, ""},
         {"options without a package are ignored", std::nullopt, L{"x"}, CATALOGUE, O::Selected, ""},
-        {"an empty package text: the whole catalogue", "", std::nullopt, CATALOGUE, O::Selected, ""},
+        {"an empty package text: the whole catalogue", "", std::nullopt, CATALOGUE, O::Selected,
+         ""},
         {"an empty package text with options", "", L{"x"}, CATALOGUE, O::Selected, ""},
         {"one package", "bundle-alder", std::nullopt, kinds({{"bundle-alder", "bundle"}}),
          O::Selected, ""},
@@ -213,12 +217,12 @@ TEST(Selection, ResolvesThePackageAndItsOptionsAgainstTheCatalogue) {
 }
 
 TEST(Selection, NoCatalogueOrAnEmptyOneEndsInNoneWithoutALine) {
-    for (const OptionalText& package : {OptionalText{}, OptionalText{"tessel-enterprise"},
-                                        OptionalText{"nope"}}) {
+    for (const OptionalText& package :
+         {OptionalText{}, OptionalText{"tessel-enterprise"}, OptionalText{"nope"}}) {
         CapturedStdout out;
         const Selection failed = _select_from_catalogue(std::nullopt, package, std::nullopt);
-        const Selection empty = _select_from_catalogue(PackageKinds{}, package,
-                                                       std::vector<std::string>{"x"});
+        const Selection empty =
+            _select_from_catalogue(PackageKinds{}, package, std::vector<std::string>{"x"});
         EXPECT_EQ(out.text(), "");
         EXPECT_FALSE(failed.packages.has_value());
         EXPECT_EQ(failed.outcome, SelectionOutcome::FetchFailed);
@@ -227,7 +231,7 @@ TEST(Selection, NoCatalogueOrAnEmptyOneEndsInNoneWithoutALine) {
     }
 }
 
-// ---- The request, against real servers on loopback --------------------------------------------
+// ---- The request, against real servers on loopback ----------------------------------------------
 
 // A server for one connection on 127.0.0.1: it reads one request and hands the socket to the
 // behaviour of the test. Everything it does happens on its own thread; finish() joins it.
@@ -358,9 +362,9 @@ TEST(CatalogueRequest, PostsTheJsonBodyWithTheHeaderLinesAndReadsTheReply) {
     const std::size_t head_end = request.find("\r\n\r\n");
     ASSERT_NE(head_end, std::string::npos);
     const std::string head = request.substr(0, head_end + 2);
-    for (const char* line : {"Authorization: Bearer test-token\r\n",
-                             "X-Tessel-Client: tessel-installer\r\n",
-                             "Content-Type: application/json\r\n"}) {
+    for (const char* line :
+         {"Authorization: Bearer test-token\r\n", "X-Tessel-Client: tessel-installer\r\n",
+          "Content-Type: application/json\r\n"}) {
         EXPECT_NE(head.find(line), std::string::npos) << line << " missing from\n" << head;
     }
     const auto body = nlohmann::json::parse(request.substr(head_end + 4));
@@ -379,17 +383,19 @@ TEST(CatalogueRequest, TheFetchWithoutArgumentsUsesTheConfiguredValues) {
 }
 
 TEST(CatalogueRequest, AnyStatusButExactly200IsAFailureNamingTheStatus) {
-    const std::vector<std::pair<int, std::string>> statuses = {
-        {201, "Created"}, {204, "No Content"}, {401, "Unauthorized"}, {404, "Not Found"},
-        {500, "Internal Server Error"}, {503, "Service Unavailable"}};
+    const std::vector<std::pair<int, std::string>> statuses = {{201, "Created"},
+                                                               {204, "No Content"},
+                                                               {401, "Unauthorized"},
+                                                               {404, "Not Found"},
+                                                               {500, "Internal Server Error"},
+                                                               {503, "Service Unavailable"}};
     for (const auto& [status, reason] : statuses) {
         // A body that would be a good catalogue, so only the status can make it fail.
         LoopbackServer server(reply(status, reason, status == 204 ? "" : GOOD_BODY));
         CapturedStdout out;
         const auto catalogue = _get_accessible_packages(request_to(server));
-        EXPECT_EQ(out.text(),
-                  notice(server.url(),
-                         "the service answered with HTTP status " + std::to_string(status)));
+        EXPECT_EQ(out.text(), notice(server.url(), "the service answered with HTTP status " +
+                                                       std::to_string(status)));
         EXPECT_FALSE(catalogue.has_value()) << status;
     }
 }
@@ -400,9 +406,10 @@ TEST(CatalogueRequest, ARedirectIsReportedAndNotFollowed) {
     LoopbackServer server(reply(302, "Found", "", "Location: " + target.url() + "\r\n"));
     CapturedStdout out;
     const auto catalogue = _get_accessible_packages(request_to(server));
-    EXPECT_EQ(out.text(), notice(server.url(), "the service answered with HTTP status 302 (a "
-                                               "redirect to " + target.url() +
-                                                   ", which is not followed)"));
+    EXPECT_EQ(out.text(), notice(server.url(),
+                                 "the service answered with HTTP status 302 (a "
+                                 "redirect to " +
+                                     target.url() + ", which is not followed)"));
     EXPECT_FALSE(catalogue.has_value());
     // Unblock the target (it would otherwise wait for its guard) and check that it saw nothing
     // but this probe.
@@ -416,7 +423,8 @@ TEST(CatalogueRequest, AMalformedReplyWithStatus200IsAFailureSayingWhatWasWrong)
     const std::vector<std::pair<std::string, std::string>> bodies = {
         {"<html>maintenance</html>", "the reply is not JSON"},
         {"[]", "the reply is not a JSON object"},
-        {R"({"packages":{"tessel-enterprise":"base"}})", "the reply's \"packages\" is not an array"},
+        {R"({"packages":{"tessel-enterprise":"base"}})",
+         "the reply's \"packages\" is not an array"},
         {R"({"packages":[)" + entry("-e", "base") + "]}",
          "entry 1 of the reply's \"packages\" has an invalid package name \"-e\""},
     };
@@ -447,7 +455,7 @@ TEST(CatalogueRequest, TheTimeLimitCoversTheWholeRequest) {
     const std::string printed = out.text();
     EXPECT_FALSE(catalogue.has_value());
     const std::string prefix = "Could not fetch the list of packages from " + server.url() +
-                             ": Operation timed out after ";
+                               ": Operation timed out after ";
     EXPECT_EQ(printed.rfind(prefix, 0), 0u) << printed;
 }
 
@@ -501,9 +509,8 @@ TEST(CatalogueRequest, NobodyListeningIsATransportFailure) {
 
 TEST(CatalogueRequest, AReplyBeyondTheSizeCapIsAFailedFetch) {
     const std::size_t cap = 4 * 1024 * 1024;
-    const std::string big_body =
-        R"({"packages":[)" + entry("tessel-enterprise", "base") + "]," + R"("pad":")" +
-        std::string(cap, 'x') + "\"}";
+    const std::string big_body = R"({"packages":[)" + entry("tessel-enterprise", "base") + "]," +
+                                 R"("pad":")" + std::string(cap, 'x') + "\"}";
     struct Oversized {
         const char* what;
         LoopbackServer::Behaviour behaviour;

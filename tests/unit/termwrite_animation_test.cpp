@@ -27,7 +27,8 @@ const std::string DOWNLOAD_FAILED = "Download failed. Use --debug for more detai
 const std::string UNINSTALL_FAILED = "Uninstall failed. Use --debug for more details.";
 
 Process start(const std::string& script) {
-    return Process::spawn({"/bin/sh", "-c", script}, SpawnOptions{Stream::Discard, Stream::Discard});
+    return Process::spawn({"/bin/sh", "-c", script},
+                          SpawnOptions{Stream::Discard, Stream::Discard});
 }
 
 // A child that has already ended with the given shell script's status.
@@ -40,7 +41,8 @@ Process ended(const std::string& script) {
 std::string frames(const std::string& label, int count) {
     static const char* const suffixes[] = {" .  ", " .. ", " ..."};
     std::string out;
-    for (int i = 0; i < count; ++i) out += "\r" + label + suffixes[i % 3];
+    for (int i = 0; i < count; ++i)
+        out += "\r" + label + suffixes[i % 3];
     return out;
 }
 
@@ -48,7 +50,7 @@ std::string outcome_line(const std::string& label, const std::string& text) {
     return "\r" + label + " - " + text + "\n";
 }
 
-// ---- The outcome line -------------------------------------------------------------------------
+// ---- The outcome line ---------------------------------------------------------------------------
 
 struct OutcomeCase {
     const char* what;
@@ -111,10 +113,11 @@ TEST(OutcomeLine, AChildEndedByASignalHasANegativeStatusAndStillGetsItsLine) {
     CapturedStdout out;
     display_progress_animation(child, "bundle-dogwood", std::nullopt, "install");
     const std::string printed = out.text();
-    EXPECT_EQ(printed, frames("bundle-dogwood", 1) + outcome_line("bundle-dogwood", INSTALL_FAILED));
+    EXPECT_EQ(printed,
+              frames("bundle-dogwood", 1) + outcome_line("bundle-dogwood", INSTALL_FAILED));
 }
 
-// ---- The animation --------------------------------------------------------------------------------
+// ---- The animation ------------------------------------------------------------------------------
 
 struct LabelCase {
     std::optional<std::string> version;
@@ -136,8 +139,7 @@ TEST(Animation, TheLabelCarriesTheVersionOnlyWhenAskedAndKnown) {
         CapturedStdout out;
         display_progress_animation(child, "bundle-alder", c.version, "download", nullptr, false,
                                    c.show_version);
-        EXPECT_EQ(out.text(), frames(c.label, 1) + outcome_line(c.label, "Downloaded!"))
-            << c.label;
+        EXPECT_EQ(out.text(), frames(c.label, 1) + outcome_line(c.label, "Downloaded!")) << c.label;
     }
 }
 

@@ -24,7 +24,7 @@ namespace {
 
 using nlohmann::json;
 
-// ---- libcurl handles ---------------------------------------------------------------------------
+// ---- libcurl handles ----------------------------------------------------------------------------
 
 struct EasyDeleter {
     void operator()(CURL* handle) const noexcept { curl_easy_cleanup(handle); }
@@ -60,8 +60,7 @@ struct ReplySink {
     bool too_large = false;
 };
 
-std::size_t _write_reply(char* data, std::size_t size, std::size_t count,
-                         void* user) noexcept {
+std::size_t _write_reply(char* data, std::size_t size, std::size_t count, void* user) noexcept {
     auto* sink = static_cast<ReplySink*>(user);
     const std::size_t length = size * count;
     if (length > sink->limit - sink->body.size()) {
@@ -78,7 +77,8 @@ std::size_t _write_reply(char* data, std::size_t size, std::size_t count,
 
 std::string _size_text(std::size_t bytes) {
     constexpr std::size_t mebibyte = 1024 * 1024;
-    if (bytes >= mebibyte && bytes % mebibyte == 0) return std::to_string(bytes / mebibyte) + " MiB";
+    if (bytes >= mebibyte && bytes % mebibyte == 0)
+        return std::to_string(bytes / mebibyte) + " MiB";
     return std::to_string(bytes) + " bytes";
 }
 
@@ -106,7 +106,9 @@ std::string _quoted_name(const std::string& name) {
     return json(text).dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-CatalogueReading _malformed(std::string problem) { return {std::nullopt, std::move(problem)}; }
+CatalogueReading _malformed(std::string problem) {
+    return {std::nullopt, std::move(problem)};
+}
 
 // The text of a member that must be a string, or none.
 const std::string* _string_member(const json& element, const char* key) {
@@ -125,7 +127,7 @@ void _print_invalid_package(const std::string& text) {
 
 }  // namespace
 
-// ---- Names ---------------------------------------------------------------------------------------
+// ---- Names --------------------------------------------------------------------------------------
 
 bool _is_valid_package_name(std::string_view name) noexcept {
     if (name.empty() || !_is_ascii_alnum(name.front()) || !_is_ascii_alnum(name.back())) {
@@ -136,7 +138,7 @@ bool _is_valid_package_name(std::string_view name) noexcept {
     });
 }
 
-// ---- Reading the reply ---------------------------------------------------------------------------
+// ---- Reading the reply --------------------------------------------------------------------------
 
 CatalogueReading _parse_catalogue_reply(std::string_view body) {
     const json document = json::parse(body, nullptr, /*allow_exceptions=*/false);
@@ -168,12 +170,13 @@ CatalogueReading _parse_catalogue_reply(std::string_view body) {
     return {std::move(catalogue), {}};
 }
 
-// ---- Fetching ------------------------------------------------------------------------------------
+// ---- Fetching -----------------------------------------------------------------------------------
 
 CatalogueRequest _configured_catalogue_request() {
     CatalogueRequest request;
     request.url = std::string(config::API_PACKAGE_PERMISSIONS);
-    for (std::string_view line : config::HEADERS) request.headers.emplace_back(line);
+    for (std::string_view line : config::HEADERS)
+        request.headers.emplace_back(line);
     request.timeout = std::chrono::seconds(config::TIMEOUT);
     return request;
 }
@@ -196,7 +199,8 @@ std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& req
 
     HeaderList headers;
     bool headers_ok = true;
-    for (const std::string& line : request.headers) headers_ok = headers_ok && _append_header(headers, line);
+    for (const std::string& line : request.headers)
+        headers_ok = headers_ok && _append_header(headers, line);
     headers_ok = headers_ok && _append_header(headers, "Content-Type: application/json");
     if (!headers_ok) {
         _print_fetch_failure(url, "out of memory while preparing the request");
@@ -225,7 +229,8 @@ std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& req
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
     // A reply that announces its size is refused before any of it is read.
-    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(request.max_reply_bytes));
+    curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE,
+                     static_cast<curl_off_t>(request.max_reply_bytes));
     curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, &_write_reply);
     curl_easy_setopt(h, CURLOPT_WRITEDATA, &sink);
     curl_easy_setopt(h, CURLOPT_ERRORBUFFER, error_text);
@@ -239,7 +244,8 @@ std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& req
     const bool too_large = sink.too_large || result == CURLE_FILESIZE_EXCEEDED;
     if (result != CURLE_OK && !(too_large && status != 0 && status != 200)) {
         if (too_large) {
-            _print_fetch_failure(url, "the reply is larger than " + _size_text(request.max_reply_bytes));
+            _print_fetch_failure(url,
+                                 "the reply is larger than " + _size_text(request.max_reply_bytes));
         } else {
             _print_fetch_failure(url, error_text[0] != '\0' ? std::string_view(error_text)
                                                             : curl_easy_strerror(result));
@@ -249,7 +255,8 @@ std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& req
     if (status != 200) {
         std::string reason = "the service answered with HTTP status " + std::to_string(status);
         char* location = nullptr;
-        if (curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location != nullptr) {
+        if (curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
+            location != nullptr) {
             reason += " (a redirect to ";
             reason += location;
             reason += ", which is not followed)";
@@ -266,7 +273,7 @@ std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& req
     return std::move(reading.packages);
 }
 
-// ---- Selection -----------------------------------------------------------------------------------
+// ---- Selection ----------------------------------------------------------------------------------
 
 Selection _select_from_catalogue(const std::optional<PackageKinds>& catalogue,
                                  const OptionalText& package, const OptionalList& options) {
