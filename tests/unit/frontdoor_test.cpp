@@ -563,7 +563,20 @@ TEST(FrontdoorErrors, AnInterruptEndsWith128PlusTheSignal) {
         const Outcome pending = invoke({"install"}, ops);
         EXPECT_EQ(pending.status, status);
         EXPECT_EQ(pending.err, "tessel-installer: interrupted\n");
+
+        // An error that the interrupt brought about (a transfer cut short) is not the story.
+        Operations failing = throwing([] { throw RuntimeError("transfer aborted"); });
+        failing.pending_interrupt = [sig] { return sig; };
+        const Outcome failed = invoke({"list-packages"}, failing);
+        EXPECT_EQ(failed.status, status);
+        EXPECT_EQ(failed.err, "tessel-installer: interrupted\n");
     }
+
+    // Without handlers (the requirements check) nothing was recorded on the program's behalf.
+    Recorder recorder;
+    Operations ops = recorder.operations();
+    ops.pending_interrupt = [] { return SIGINT; };
+    EXPECT_EQ(invoke({"check-requirements"}, ops).status, 0);
 }
 
 }  // namespace

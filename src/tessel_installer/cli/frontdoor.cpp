@@ -199,6 +199,13 @@ int perform_check_action(const Args&, const Operations& ops) { return ops.print_
 
 int run_cli(const std::vector<std::string>& arguments, const Operations& ops, std::ostream& out,
             std::ostream& err) {
+    bool handlers_installed = false;
+    // A signal recorded during the operation decides how the run ends, also when the operation
+    // then returned or failed: the user asked to stop, and a script must not read success or an
+    // unrelated error.
+    const auto interrupt_recorded = [&] {
+        return handlers_installed && ops.pending_interrupt ? ops.pending_interrupt() : 0;
+    };
     try {
         const auto parser = get_parser();
         if (arguments.empty()) {
@@ -222,16 +229,14 @@ int run_cli(const std::vector<std::string>& arguments, const Operations& ops, st
             return 0;
         }
         // The requirements check starts no pip child and is fine to stop the default way.
-        const bool engine = args.action != perform_check_action;
-        if (engine && ops.install_interrupt_handlers) ops.install_interrupt_handlers();
+        if (args.action != perform_check_action && ops.install_interrupt_handlers) {
+            ops.install_interrupt_handlers();
+            handlers_installed = true;
+        }
         const int status = args.action(args, ops);
-        // A signal that arrived while the operation was finishing still ends the run as
-        // interrupted: the user asked to stop, and a script must not read success.
-        if (engine && ops.pending_interrupt) {
-            if (const int signal_number = ops.pending_interrupt(); signal_number != 0) {
-                out << std::flush;
-                return report_interrupt(err, signal_number);
-            }
+        if (const int signal_number = interrupt_recorded(); signal_number != 0) {
+            out << std::flush;
+            return report_interrupt(err, signal_number);
         }
         return status;
     } catch (const Interrupted& interrupted) {
@@ -239,10 +244,16 @@ int run_cli(const std::vector<std::string>& arguments, const Operations& ops, st
         return report_interrupt(err, interrupted.signal_number());
     } catch (const std::exception& error) {
         out << std::flush;
+        if (const int signal_number = interrupt_recorded(); signal_number != 0) {
+            return report_interrupt(err, signal_number);
+        }
         err << kProgram << ": error: " << trimmed_message(error.what()) << '\n' << std::flush;
         return 1;
     } catch (...) {
         out << std::flush;
+        if (const int signal_number = interrupt_recorded(); signal_number != 0) {
+            return report_interrupt(err, signal_number);
+        }
         err << kProgram << ": error: unexpected failure\n" << std::flush;
         return 1;
     }
