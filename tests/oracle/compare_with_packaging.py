@@ -76,7 +76,7 @@ def oracle_requirement(text):
         return "invalid"
     extras = ",".join(sorted(r.extras))
     marker = str(r.marker) if r.marker is not None else "none"
-    return f"ok name={r.name} extras={extras} spec={r.specifier} url={r.url or 'none'} marker={marker}"
+    return f"ok name={r.name} extras={extras} specifiers={r.specifier} url={r.url or 'none'} marker={marker}"
 
 
 def oracle_package_name(path):

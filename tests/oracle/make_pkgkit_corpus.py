@@ -172,17 +172,20 @@ add("req", "name==", differs="a version specifier must name a version", expect="
 add("req", "name===", differs="arbitrary equality must name some text to compare", expect="invalid")
 add("req", "name<>1", differs="'<>' is not a version operator", expect="invalid")
 add("req", "name; os_name not  in 'x'", differs="'not' and 'in' may be separated by any white space",
-    expect="ok name=name extras= spec= url=none marker=os_name not in \"x\"")
+    expect="ok name=name extras= specifiers= url=none marker=os_name not in \"x\"")
 add("req", "name===1.0;os_name=='a'", differs="arbitrary equality ends at ';', so the marker still applies",
-    expect="ok name=name extras= spec====1.0 url=none marker=os_name == \"a\"")
+    expect="ok name=name extras= specifiers====1.0 url=none marker=os_name == \"a\"")
 add("req", "name @ http://x.com/a.whl\tfoo")
+add("req", "name; python_version not\tin os.name",
+    differs="'not' and 'in' may be separated by any white space",
+    expect="ok name=name extras= specifiers= url=none marker=python_version not in os_name")
 add("req", "name; ((os_name == 'a' or os_name == 'b')) and python_version < '4'",
     differs="doubled parentheses around an 'or' still group it in the marker's text",
-    expect='ok name=name extras= spec= url=none marker=(os_name == "a" or os_name == "b") and python_version < "4"')
+    expect='ok name=name extras= specifiers= url=none marker=(os_name == "a" or os_name == "b") and python_version < "4"')
 add("req", "name; ((os_name == 'a' or os_name == 'b'))")
 add("req", "name; os_name == 'a' or ((os_name == 'b' and os_name == 'c'))",
     differs="doubled parentheses keep their group in the marker's text",
-    expect='ok name=name extras= spec= url=none marker=os_name == "a" or (os_name == "b" and os_name == "c")')
+    expect='ok name=name extras= specifiers= url=none marker=os_name == "a" or (os_name == "b" and os_name == "c")')
 LEGACY = "a version specifier must name a PEP 440 version"
 for r in ["name>=", "name==1.0==2.0", "name>=1.0>=2", "name==1.0+"]:
     add("req", r, differs=LEGACY, expect="invalid")
@@ -201,6 +204,9 @@ for p in ["  /Tmp/Pkgs/Bundle_Alder-1.0-py3-none-any.WHL \n", "dist/Tessel_Enter
           "x/y/Z.Tar.Gz", "tessel_enterprise_full-3.0-py3-none-any.whl", "./pkg-1.0.tar.gz",
           "a b/c d.txt"]:
     add("pkgname", p)
+
+add("pkgname", "dist/-1.0.tar.gz", differs="an archive whose distribution name is empty names no package",
+    expect="invalid")
 
 with open(pathlib.Path(__file__).with_name("pkgkit_corpus.jsonl"), "w", encoding="utf-8") as f:
     for d in out:

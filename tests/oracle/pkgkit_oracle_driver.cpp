@@ -69,7 +69,7 @@ std::string requirement_answer(const std::string& input) {
             out += (first ? "" : ",") + e;
             first = false;
         }
-        out += " spec=";
+        out += " specifiers=";
         first = true;
         for (const auto& s : specs) {
             out += (first ? "" : ",") + s;
