@@ -25,11 +25,16 @@ enum class Kind { Value, NotFound, Permission, Runtime, General };
 
 const char* name_of(Kind kind) {
     switch (kind) {
-        case Kind::Value: return "ValueError";
-        case Kind::NotFound: return "NotFoundError";
-        case Kind::Permission: return "PermissionError";
-        case Kind::Runtime: return "RuntimeError";
-        case Kind::General: return "Exception";
+        case Kind::Value:
+            return "ValueError";
+        case Kind::NotFound:
+            return "NotFoundError";
+        case Kind::Permission:
+            return "PermissionError";
+        case Kind::Runtime:
+            return "RuntimeError";
+        case Kind::General:
+            return "Exception";
     }
     return "?";
 }
@@ -63,7 +68,8 @@ const ReplyCase kReplyCases[] = {
     {400, "   ", Kind::Value, "Bad Request:    "},
     {422, R"({"detail": [{"loc": ["body", "name"], "msg": "field required", "ctx": null}]})",
      Kind::Value,
-     "Validation Error: {'detail': [{'loc': ['body', 'name'], 'msg': 'field required', 'ctx': None}]}"},
+     "Validation Error: {'detail': [{'loc': ['body', 'name'], 'msg': 'field required', 'ctx': "
+     "None}]}"},
     {422, R"([true, false, null, 1, -7, 2.5])", Kind::Value,
      "Validation Error: [True, False, None, 1, -7, 2.5]"},
     {400, "42", Kind::Value, "Bad Request: 42"},
@@ -71,10 +77,12 @@ const ReplyCase kReplyCases[] = {
     {400, "[]", Kind::Value, "Bad Request: []"},
     {400, R"({"b": 1, "a": 2})", Kind::Value, "Bad Request: {'b': 1, 'a': 2}"},  // order kept
     {400, R"({"a": 1, "b": 2, "a": 3})", Kind::Value, "Bad Request: {'a': 3, 'b': 2}"},
-    {400, "{\"detail\": \"bad\"} trailing", Kind::Value, "Bad Request: {\"detail\": \"bad\"} trailing"},
+    {400, "{\"detail\": \"bad\"} trailing", Kind::Value,
+     "Bad Request: {\"detail\": \"bad\"} trailing"},
     {403, R"({"detail": "no"})", Kind::Permission, kForbidden},
     {403, "anything", Kind::Permission, kForbidden},
-    {404, R"({"detail": "x"})", Kind::NotFound, "Not Found: The requested endpoint does not exist."},
+    {404, R"({"detail": "x"})", Kind::NotFound,
+     "Not Found: The requested endpoint does not exist."},
     {405, "", Kind::Runtime, "Method Not Allowed: Check the HTTP method."},
     {500, R"({"detail": "boom"})", Kind::Runtime, "Server Error (500): {'detail': 'boom'}"},
     {503, "unavailable", Kind::Runtime, "Server Error (503): unavailable"},
@@ -133,7 +141,8 @@ TEST(HttpfaultTest, DetailNotationMatchesPython) {
     const fs::path input = fs::path(pattern) / "bodies.jsonl";
     {
         std::ofstream out(input, std::ios::binary);
-        for (const auto& body : bodies) out << body << '\n';
+        for (const auto& body : bodies)
+            out << body << '\n';
     }
     const std::string command =
         "/usr/bin/python3 -c \"import json,sys\n"
@@ -145,11 +154,13 @@ TEST(HttpfaultTest, DetailNotationMatchesPython) {
     std::string out;
     char buffer[4096];
     size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
     ASSERT_EQ(::pclose(pipe), 0);
 
     std::vector<std::string> expected;
-    for (size_t start = 0, end; (end = out.find('\0', start)) != std::string::npos; start = end + 1) {
+    for (size_t start = 0, end; (end = out.find('\0', start)) != std::string::npos;
+         start = end + 1) {
         expected.push_back(out.substr(start, end - start));
     }
     ASSERT_EQ(expected.size(), bodies.size());

@@ -55,7 +55,8 @@ void write_file(const fs::path& path, const std::string& content) {
 
 std::vector<std::string> names_in(const fs::path& dir) {
     std::vector<std::string> names;
-    for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename());
+    for (const auto& entry : fs::directory_iterator(dir))
+        names.push_back(entry.path().filename());
     std::sort(names.begin(), names.end());
     return names;
 }
@@ -111,7 +112,8 @@ TEST_F(LedgerfileTest, StoreReadRemoveStoreRoundTrip) {
     lf::store_package_name("bundle-alder");
     lf::store_package_name("tessel-enterprise");
     EXPECT_EQ(read_file(record()), "bundle-alder\nbundle-alder\ntessel-enterprise\n");
-    EXPECT_EQ(lf::read_stored_packages(), (std::set<std::string>{"bundle-alder", "tessel-enterprise"}));
+    EXPECT_EQ(lf::read_stored_packages(),
+              (std::set<std::string>{"bundle-alder", "tessel-enterprise"}));
 
     lf::remove_package_name("bundle-alder");
     EXPECT_EQ(read_file(record()), "tessel-enterprise\n");
@@ -134,15 +136,25 @@ struct LinesCase {
 };
 
 const LinesCase kLinesCases[] = {
-    {"blanks and an empty line", "  bundle-alder  \n\ntessel-enterprise\n",
-     {"bundle-alder", "tessel-enterprise"}, "tessel-enterprise", "bundle-alder\n\n"},
+    {"blanks and an empty line",
+     "  bundle-alder  \n\ntessel-enterprise\n",
+     {"bundle-alder", "tessel-enterprise"},
+     "tessel-enterprise",
+     "bundle-alder\n\n"},
     {"comparison is exact", "bundle-alder\n", {"bundle-alder"}, "Bundle-Alder", "bundle-alder\n"},
-    {"unmatched removal still strips", " \tbundle-alder\t \n", {"bundle-alder"}, "x", "bundle-alder\n"},
+    {"unmatched removal still strips",
+     " \tbundle-alder\t \n",
+     {"bundle-alder"},
+     "x",
+     "bundle-alder\n"},
     {"every repeat goes", "x\nx\ny\nx\n", {"x", "y"}, "x", "y\n"},
     {"blank-only line kept empty", "a\n   \nb\n", {"a", "b"}, "b", "a\n\n"},
     {"no final line break", "a\nb", {"a", "b"}, "a", "b\n"},
     {"crlf and lone cr end lines", "a\r\nb\rc\r\n", {"a", "b", "c"}, "b", "a\nc\n"},
-    {"unicode blanks stripped", "\u00a0bundle-alder\u3000\n\u2003\n", {"bundle-alder"}, "zz",
+    {"unicode blanks stripped",
+     "\u00a0bundle-alder\u3000\n\u2003\n",
+     {"bundle-alder"},
+     "zz",
      "bundle-alder\n\n"},
     {"inner blanks kept", "my pkg\n", {"my pkg"}, "my", "my pkg\n"},
     {"non-ascii names", "b\u00fcndel\n", {"b\u00fcndel"}, "b\u00fcndel", ""},
@@ -181,7 +193,8 @@ TEST_F(LedgerfileTest, RecordThatIsNotUtf8IsAValueError) {
     EXPECT_THROW(lf::remove_package_name("bundle-alder"), ValueError);
     EXPECT_EQ(read_file(record()), content);
     // Overlong forms and encoded surrogates are not UTF-8 either.
-    for (const std::string bad : {"\xc0\xaf\n", "\xed\xa0\x80\n", "\xf4\x90\x80\x80\n", "a\xe2\x82"}) {
+    for (const std::string bad :
+         {"\xc0\xaf\n", "\xed\xa0\x80\n", "\xf4\x90\x80\x80\n", "a\xe2\x82"}) {
         write_file(record(), bad);
         EXPECT_THROW(lf::read_stored_packages(), ValueError);
     }
@@ -195,7 +208,8 @@ TEST_F(LedgerfileTest, RecordThatCannotBeReadIsAnOSError) {
     } catch (const FileNotFoundError&) {
         FAIL() << "reported as missing";
     } catch (const OSError& error) {
-        EXPECT_NE(std::string(error.what()).find(record().string()), std::string::npos) << error.what();
+        EXPECT_NE(std::string(error.what()).find(record().string()), std::string::npos)
+            << error.what();
     }
     EXPECT_THROW(lf::remove_package_name("x"), OSError);
     EXPECT_TRUE(fs::is_directory(record()));
@@ -213,7 +227,8 @@ TEST_F(LedgerfileTest, FailedAppendIsLoggedNotThrown) {
 
 TEST_F(LedgerfileTest, FailedRewriteKeepsTheOldRecord) {
     std::string content;
-    for (int i = 0; i < 100; ++i) content += "bundle-" + std::to_string(i) + "\n";
+    for (int i = 0; i < 100; ++i)
+        content += "bundle-" + std::to_string(i) + "\n";
     write_file(record(), content);
     const auto before = names_in(dir());
 
@@ -249,7 +264,7 @@ TEST_F(LedgerfileTest, RewriteKeepsModeAndLinks) {
     lf::remove_package_name("a");
     EXPECT_TRUE(fs::is_symlink(record()));
     EXPECT_EQ(read_file(elsewhere), "b\n");
-    struct stat state{};
+    struct stat state {};
     ASSERT_EQ(::stat(elsewhere.c_str(), &state), 0);
     EXPECT_EQ(state.st_mode & 07777, 0640u);
 }
@@ -300,10 +315,12 @@ TEST_F(LedgerfileTest, ConcurrentRunsLoseNoEntry) {
     }
     EXPECT_EQ(count, kRuns * kNames / 2);
     std::vector<int> odd;
-    for (int i = 1; i < kNames; i += 2) odd.push_back(i);
-    for (int run = 0; run < kRuns; ++run) EXPECT_EQ(seen[run], odd) << "run " << run;
-    EXPECT_EQ(names_in(dir()), (std::vector<std::string>{"installed_packages.txt",
-                                                          "installed_packages.txt.lock"}));
+    for (int i = 1; i < kNames; i += 2)
+        odd.push_back(i);
+    for (int run = 0; run < kRuns; ++run)
+        EXPECT_EQ(seen[run], odd) << "run " << run;
+    EXPECT_EQ(names_in(dir()),
+              (std::vector<std::string>{"installed_packages.txt", "installed_packages.txt.lock"}));
 }
 
 TEST_F(LedgerfileTest, UncreatableUserDirFallsBackToProgramDir) {
@@ -367,7 +384,8 @@ TEST_F(LedgerfileTest, NothingWritableStoresNothingSilently) {
 TEST_F(LedgerfileTest, UnreadableRecordIsAPermissionError) {
     write_file(record(), "bundle-alder\n");
     ::chmod(record().c_str(), 0600);
-    for (const fs::path& dir : {root_, root_ / "data", dir()}) ::chmod(dir.c_str(), 0755);
+    for (const fs::path& dir : {root_, root_ / "data", dir()})
+        ::chmod(dir.c_str(), 0755);
     const int status = in_child([] {
         if (!drop_privileges()) return 126;
         try {

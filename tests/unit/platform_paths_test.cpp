@@ -67,7 +67,8 @@ std::string oracle_user_data_dir() {
     std::string out;
     char buffer[512];
     size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
     const int status = ::pclose(pipe);
     if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "<oracle failed>";
     return out;
@@ -84,7 +85,8 @@ const DirCase kDirCases[] = {
     {"xdg absolute", "/srv/data", "/home/ann", "/srv/data/Tessel-Installer"},
     {"xdg trailing slash", "/srv/data/", "/home/ann", "/srv/data/Tessel-Installer"},
     {"xdg empty falls back to home", "", "/home/ann", "/home/ann/.local/share/Tessel-Installer"},
-    {"xdg blanks fall back to home", " \t ", "/home/ann", "/home/ann/.local/share/Tessel-Installer"},
+    {"xdg blanks fall back to home", " \t ", "/home/ann",
+     "/home/ann/.local/share/Tessel-Installer"},
     {"xdg unset", std::nullopt, "/home/ann", "/home/ann/.local/share/Tessel-Installer"},
     {"home trailing slash", std::nullopt, "/home/ann/", "/home/ann/.local/share/Tessel-Installer"},
     {"home is root", std::nullopt, "/", "/.local/share/Tessel-Installer"},
@@ -147,7 +149,8 @@ TEST(PlatformPathsTest, ExecutableDirHoldsThisTestThroughALink) {
     std::string out;
     char buffer[4096];
     size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) out.append(buffer, n);
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
+        out.append(buffer, n);
     ::pclose(pipe);
     EXPECT_NE(out.find("executable_dir=" + dir.string() + "\n"), std::string::npos) << out;
     fs::remove_all(root);

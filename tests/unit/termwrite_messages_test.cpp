@@ -88,7 +88,8 @@ struct SummaryCase {
 };
 
 const PackageStatus kAllGood{{"tessel-enterprise", true}, {"bundle-alder", true}};
-const PackageStatus kOneFailed{{"tessel-enterprise", true}, {"bundle-alder", false}, {"bundle-cedar", true}};
+const PackageStatus kOneFailed{
+    {"tessel-enterprise", true}, {"bundle-alder", false}, {"bundle-cedar", true}};
 
 const SummaryCase kSummaryCases[] = {
     {"install, nothing ran, base included", "install", {}, true, kInstallSuccess},
@@ -143,9 +144,10 @@ TEST(TermwriteMessagesTest, AdditionalDependenciesNote) {
 TEST(TermwriteMessagesTest, ConnectorsWarning) {
     StdoutToFile out;
     tw::print_warning_base_connector_package_installed();
-    EXPECT_EQ(out.flushed_contents(),
-              "\nWarning: In order to use Birch, you'll need to install database-specific packages. "
-              "Please use the `--options` flag to specify your database variants.\n");
+    EXPECT_EQ(
+        out.flushed_contents(),
+        "\nWarning: In order to use Birch, you'll need to install database-specific packages. "
+        "Please use the `--options` flag to specify your database variants.\n");
 }
 
 TEST(TermwriteMessagesTest, PrintMessageAddsOneLineBreak) {

@@ -39,7 +39,8 @@ std::optional<std::string> home_directory() {
         }
         home = found->pw_dir;
     }
-    while (!home.empty() && home.back() == '/') home.pop_back();
+    while (!home.empty() && home.back() == '/')
+        home.pop_back();
     return home;
 }
 
@@ -89,8 +90,8 @@ std::filesystem::path executable_dir() {
     }
     char resolved[PATH_MAX];
     if (realpath(raw.data(), resolved) == nullptr) {
-        throw OSError(std::string("Cannot resolve the path of the running program '") +
-                      raw.data() + "': " + std::strerror(errno));
+        throw OSError(std::string("Cannot resolve the path of the running program '") + raw.data() +
+                      "': " + std::strerror(errno));
     }
     return std::filesystem::path(resolved).parent_path();
 #else

@@ -4,9 +4,9 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
 #include <knownfolders.h>
 #include <shlobj.h>
+#include <windows.h>
 
 #include <string>
 #include <vector>
@@ -22,7 +22,7 @@ std::string last_error_text(DWORD code) {
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
     std::string text = length != 0 && buffer != nullptr ? std::string(buffer, length)
-                                                       : "error " + std::to_string(code);
+                                                        : "error " + std::to_string(code);
     if (buffer != nullptr) LocalFree(buffer);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
         text.pop_back();

@@ -20,9 +20,9 @@ constexpr std::size_t MAX_DEPTH = 1000;
 struct Value {
     enum class Kind { Scalar, String, Array, Object };
     Kind kind = Kind::Scalar;
-    std::string text;                // Scalar: printed form; String: the decoded text
-    std::vector<Value> items;        // Array items, or Object values
-    std::vector<std::string> keys;   // Object keys, parallel to items
+    std::string text;               // Scalar: printed form; String: the decoded text
+    std::vector<Value> items;       // Array items, or Object values
+    std::vector<std::string> keys;  // Object keys, parallel to items
 };
 
 // Python's repr of a float: the shortest text that reads back as the same number, in positional
@@ -31,7 +31,8 @@ std::string float_text(double value) {
     if (std::isnan(value)) return "nan";
     if (std::isinf(value)) return value < 0 ? "-inf" : "inf";
     char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::scientific);
     const std::string_view shortest(buffer, static_cast<std::size_t>(result.ptr - buffer));
     // shortest is "[-]D[.DDD]e(+|-)XX"
     const std::size_t e_at = shortest.find('e');
@@ -46,19 +47,23 @@ std::string float_text(double value) {
     for (const char c : mantissa) {
         if (c != '.') digits += c;
     }
-    const int count = static_cast<int>(digits.size());
 
     if (exponent < -4 || exponent >= 16) {
         std::string out = sign + digits.substr(0, 1);
-        if (count > 1) out += "." + digits.substr(1);
+        if (digits.size() > 1) out += "." + digits.substr(1);
         char exp_text[16];
-        std::snprintf(exp_text, sizeof exp_text, "e%c%02d", exponent < 0 ? '-' : '+', std::abs(exponent));
+        std::snprintf(exp_text, sizeof exp_text, "e%c%02d", exponent < 0 ? '-' : '+',
+                      std::abs(exponent));
         return out + exp_text;
     }
-    if (exponent < 0) return sign + "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
-    std::string whole = digits.substr(0, static_cast<std::size_t>(std::min(count, exponent + 1)));
-    if (count < exponent + 1) whole += std::string(static_cast<std::size_t>(exponent + 1 - count), '0');
-    const std::string fraction = count > exponent + 1 ? digits.substr(static_cast<std::size_t>(exponent + 1)) : "0";
+    if (exponent < 0) {
+        return sign + "0." + std::string(static_cast<std::size_t>(-exponent - 1), '0') + digits;
+    }
+    // exponent + 1 digits before the point, padded with zeros; at least one after it.
+    const auto before = static_cast<std::size_t>(exponent + 1);
+    std::string whole = digits.substr(0, before);
+    if (whole.size() < before) whole.append(before - whole.size(), '0');
+    const std::string fraction = digits.size() > before ? digits.substr(before) : "0";
     return sign + whole + "." + fraction;
 }
 
@@ -190,7 +195,7 @@ private:
     struct Frame {
         Value* value;
         std::unordered_map<std::string, std::size_t> index;  // objects: key -> position
-        std::size_t slot = 0;                                 // objects: where the next value goes
+        std::size_t slot = 0;                                // objects: where the next value goes
     };
 
     static Value scalar(std::string text) {

@@ -17,7 +17,8 @@ void handle_http_error_response(const Response& response) {
         case 400:
             throw ValueError("Bad Request: " + error_detail);
         case 403:
-            throw PermissionError("Forbidden: You don\u2019t have permission to access this resource.");
+            throw PermissionError(
+                "Forbidden: You don\u2019t have permission to access this resource.");
         case 404:
             throw NotFoundError("Not Found: The requested endpoint does not exist.");
         case 405:

@@ -16,7 +16,9 @@ constexpr Logger LOGGER("tessel_installer.utils.ledgerfile");
 
 namespace fs = std::filesystem;
 
-fs::path package_file() { return storage_dir() / PACKAGE_FILE_NAME; }
+fs::path package_file() {
+    return storage_dir() / PACKAGE_FILE_NAME;
+}
 
 // Every change of the record happens under the lock of this file beside it, so that one run's
 // rewrite never drops a name another run appended meanwhile.
@@ -58,7 +60,8 @@ void require_utf8(std::string_view text, const fs::path& path) {
         }
         if (!valid) {
             char detail[96];
-            std::snprintf(detail, sizeof detail, "'utf-8' codec can't decode byte 0x%02x in position %zu",
+            std::snprintf(detail, sizeof detail,
+                          "'utf-8' codec can't decode byte 0x%02x in position %zu",
                           static_cast<unsigned>(lead), i);
             throw ValueError(std::string(detail) + " of '" + detail::path_text(path) + "'");
         }
@@ -79,7 +82,8 @@ char32_t decode_at(std::string_view text, size_t at, size_t& length) {
     const auto lead = static_cast<unsigned char>(text[at]);
     length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
     char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-    for (size_t k = 1; k < length; ++k) c = (c << 6) | (static_cast<unsigned char>(text[at + k]) & 0x3F);
+    for (size_t k = 1; k < length; ++k)
+        c = (c << 6) | (static_cast<unsigned char>(text[at + k]) & 0x3F);
     return c;
 }
 
@@ -93,7 +97,8 @@ std::string_view strip(std::string_view line) {
     size_t end = line.size();
     while (end > begin) {
         size_t start = end - 1;
-        while (start > begin && (static_cast<unsigned char>(line[start]) & 0xC0) == 0x80) --start;
+        while (start > begin && (static_cast<unsigned char>(line[start]) & 0xC0) == 0x80)
+            --start;
         size_t length = 0;
         if (!is_white_space(decode_at(line, start, length))) break;
         end = start;
@@ -122,7 +127,9 @@ fs::path storage_dir() {
     return platform::user_data_dir(std::string(APP_NAME), std::string(APP_AUTHOR));
 }
 
-fs::path config_path() { return platform::executable_dir(); }
+fs::path config_path() {
+    return platform::executable_dir();
+}
 
 void store_package_name(const std::string& package) {
     fs::path dir;

@@ -17,7 +17,8 @@ namespace {
 
 // The error kind of an errno value, with the text "[Errno N] reason: 'path'".
 [[noreturn]] void raise_os_error(int error, const std::string& what) {
-    std::string message = "[Errno " + std::to_string(error) + "] " + std::strerror(error) + ": " + what;
+    std::string message =
+        "[Errno " + std::to_string(error) + "] " + std::strerror(error) + ": " + what;
     switch (error) {
         case EACCES:
         case EPERM:
@@ -29,7 +30,9 @@ namespace {
     }
 }
 
-std::string in_quotes(const std::filesystem::path& path) { return "'" + path.string() + "'"; }
+std::string in_quotes(const std::filesystem::path& path) {
+    return "'" + path.string() + "'";
+}
 
 // Closes the descriptor on every way out of a scope.
 class Fd {
@@ -75,7 +78,9 @@ void sync_to_disk(int fd, const std::filesystem::path& path) {
 RecordLock::RecordLock(const std::filesystem::path& lock_path) : handle_(-1) {
     int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
     // An existing lock file that we may not write still serves: flock needs only a descriptor.
-    if (fd < 0 && (errno == EACCES || errno == EROFS)) fd = ::open(lock_path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0 && (errno == EACCES || errno == EROFS)) {
+        fd = ::open(lock_path.c_str(), O_RDONLY | O_CLOEXEC);
+    }
     if (fd < 0) raise_os_error(errno, in_quotes(lock_path));
     while (::flock(fd, LOCK_EX) != 0) {
         if (errno == EINTR) continue;
@@ -126,7 +131,8 @@ void replace_file(const std::filesystem::path& path, std::string_view bytes) {
     std::filesystem::path target = std::filesystem::canonical(path, ignored);
     if (ignored) target = path;
 
-    std::string temp_name = (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
+    std::string temp_name =
+        (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
     Fd fd(::mkostemp(temp_name.data(), O_CLOEXEC));
     if (fd.get() < 0) raise_os_error(errno, in_quotes(std::filesystem::path(temp_name)));
     const std::filesystem::path temp(temp_name);
@@ -140,8 +146,9 @@ void replace_file(const std::filesystem::path& path, std::string_view bytes) {
     } cleanup{temp, committed};
 
     // The new file keeps the permissions of the one it replaces.
-    struct stat old_state{};
-    if (::stat(target.c_str(), &old_state) == 0 && ::fchmod(fd.get(), old_state.st_mode & 07777) != 0) {
+    struct stat old_state {};
+    if (::stat(target.c_str(), &old_state) == 0 &&
+        ::fchmod(fd.get(), old_state.st_mode & 07777) != 0) {
         raise_os_error(errno, in_quotes(temp));
     }
     write_all(fd.get(), bytes, temp);
@@ -163,6 +170,8 @@ bool is_writable_directory(const std::filesystem::path& dir) {
     return ::access(dir.c_str(), W_OK) == 0;
 }
 
-std::string path_text(const std::filesystem::path& path) { return path.string(); }
+std::string path_text(const std::filesystem::path& path) {
+    return path.string();
+}
 
 }  // namespace tessel_installer::ledgerfile::detail

@@ -3,8 +3,8 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
-#include <windows.h>
 #include <io.h>
+#include <windows.h>
 
 #include <string>
 
@@ -19,7 +19,8 @@ std::string system_text(DWORD code) {
     const DWORD length = FormatMessageA(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
         nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-    std::string text = length != 0 && buffer != nullptr ? std::string(buffer, length) : "unknown error";
+    std::string text =
+        length != 0 && buffer != nullptr ? std::string(buffer, length) : "unknown error";
     if (buffer != nullptr) LocalFree(buffer);
     while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
                              text.back() == '.')) {
@@ -28,7 +29,9 @@ std::string system_text(DWORD code) {
     return text;
 }
 
-std::string in_quotes(const std::filesystem::path& path) { return "'" + path_text(path) + "'"; }
+std::string in_quotes(const std::filesystem::path& path) {
+    return "'" + path_text(path) + "'";
+}
 
 // The error kind of a Windows error code, with the text "[WinError N] reason: 'path'".
 [[noreturn]] void raise_os_error(DWORD code, const std::string& what) {
@@ -72,7 +75,8 @@ constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELE
 
 void write_all(HANDLE handle, std::string_view bytes, const std::filesystem::path& path) {
     while (!bytes.empty()) {
-        const DWORD chunk = bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
+        const DWORD chunk =
+            bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
         DWORD written = 0;
         if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr)) {
             raise_os_error(GetLastError(), in_quotes(path));

@@ -40,7 +40,8 @@ void print_message(std::string_view message) {
 
 void print_warning_base_connector_package_installed() {
     print_message(
-        "\nWarning: In order to use Birch, you'll need to install database-specific packages. Please "
+        "\nWarning: In order to use Birch, you'll need to install database-specific packages. "
+        "Please "
         "use the `--options` flag to specify your database variants.");
 }
 
@@ -68,9 +69,10 @@ void print_package_summary(std::string_view action, const PackageStatus& package
             break;
         }
     }
-    const auto message = !all_success      ? constants::SUMMARY_WARNING_MESSAGE.find(action)
-                         : tessel_included ? constants::SUMMARY_SUCCESS_MESSAGE.find(action)
-                                           : constants::SUMMARY_PARTIAL_SUCCESS_MESSAGE.find(action);
+    const auto message = !all_success ? constants::SUMMARY_WARNING_MESSAGE.find(action)
+                         : tessel_included
+                             ? constants::SUMMARY_SUCCESS_MESSAGE.find(action)
+                             : constants::SUMMARY_PARTIAL_SUCCESS_MESSAGE.find(action);
     // Only install and download have summaries; the key is named as a lookup failure names it.
     if (!message) throw KeyError("'" + std::string(action) + "'");
     print_message("\n" + std::string(*message));
