@@ -4,9 +4,11 @@
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
+// windows.h comes first: the other two rely on its definitions.
+#include <windows.h>
+
 #include <knownfolders.h>
 #include <shlobj.h>
-#include <windows.h>
 
 #include <string>
 #include <vector>
