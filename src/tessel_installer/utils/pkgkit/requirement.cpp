@@ -132,8 +132,11 @@ Requirement parse_requirement(std::string_view text_in) {
         c.skip_space();
     }
     if (!c.at_end()) {
-        c.fail(req.marker ? "expected 'and', 'or' or the end of the marker"
-                          : "expected a version specifier, '@ URL', ';' and a marker, or the end");
+        if (req.marker) c.fail("expected 'and', 'or' or the end of the marker");
+        if (!req.specifiers.empty()) {
+            c.fail("expected ',' before another version specifier, ';' and a marker, or the end");
+        }
+        c.fail("expected a version specifier, '@ URL', ';' and a marker, or the end");
     }
     return req;
 }
