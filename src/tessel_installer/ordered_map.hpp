@@ -6,6 +6,7 @@
 #include <initializer_list>
 #include <optional>
 #include <string>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -24,11 +25,10 @@ public:
 
     // Sets key to value: a new key goes last, an existing one keeps its position.
     void set(const std::string& key, Value value) {
-        for (auto& item : items_) {
-            if (item.first == key) {
-                item.second = std::move(value);
-                return;
-            }
+        const auto [slot, inserted] = index_.try_emplace(key, items_.size());
+        if (!inserted) {
+            items_[slot->second].second = std::move(value);
+            return;
         }
         items_.emplace_back(key, std::move(value));
     }
@@ -36,10 +36,8 @@ public:
     bool contains(const std::string& key) const { return find(key) != nullptr; }
 
     const Value* find(const std::string& key) const {
-        for (const auto& item : items_) {
-            if (item.first == key) return &item.second;
-        }
-        return nullptr;
+        const auto slot = index_.find(key);
+        return slot == index_.end() ? nullptr : &items_[slot->second].second;
     }
 
     std::optional<Value> get(const std::string& key) const {
@@ -59,10 +57,12 @@ public:
     const_iterator begin() const noexcept { return items_.begin(); }
     const_iterator end() const noexcept { return items_.end(); }
 
-    friend bool operator==(const OrderedMap&, const OrderedMap&) = default;
+    friend bool operator==(const OrderedMap& a, const OrderedMap& b) { return a.items_ == b.items_; }
 
 private:
     std::vector<value_type> items_;
+    // Key to position in items_, so that a reply with many names is read in linear time.
+    std::unordered_map<std::string, std::size_t> index_;
 };
 
 // Package name to product-kind text ("base", "bundle" or whatever the service sent).

@@ -44,3 +44,30 @@ TEST(ManagedPackages, MembershipIsExact) {
     EXPECT_TRUE(c::is_connectors_package("bundle-birch"));
     EXPECT_FALSE(c::is_connectors_package("bundle-birch[postgres]"));
 }
+
+#include "tessel_installer/ordered_map.hpp"
+
+TEST(OrderedMap, KeepsFirstPositionAndTakesLaterValue) {
+    tessel_installer::PackageKinds kinds;
+    kinds.set("bundle-alder", "bundle");
+    kinds.set("tessel-enterprise", "base");
+    kinds.set("bundle-alder", "base");
+    EXPECT_EQ(kinds.keys(), (std::vector<std::string>{"bundle-alder", "tessel-enterprise"}));
+    EXPECT_EQ(kinds.get("bundle-alder"), "base");
+    EXPECT_FALSE(kinds.contains("Bundle-Alder"));
+    EXPECT_EQ(kinds, (tessel_installer::PackageKinds{{"bundle-alder", "base"},
+                                                     {"tessel-enterprise", "base"}}));
+}
+
+TEST(OrderedMap, ManyDistinctKeysStayInOrder) {
+    tessel_installer::OrderedMap<int> numbers;
+    for (int i = 0; i < 50000; ++i) numbers.set("name-" + std::to_string(i), i);
+    for (int i = 0; i < 50000; i += 2) numbers.set("name-" + std::to_string(i), -i);
+    ASSERT_EQ(numbers.size(), 50000u);
+    int expected = 0;
+    for (const auto& [key, value] : numbers) {
+        ASSERT_EQ(key, "name-" + std::to_string(expected));
+        ASSERT_EQ(value, expected % 2 == 0 ? -expected : expected);
+        ++expected;
+    }
+}
