@@ -1,0 +1,150 @@
+"""`download` into a folder, and `install --folder` from it: offline, with no request to the
+index, whatever the folder's path holds."""
+
+from __future__ import annotations
+
+import os
+import shutil
+import subprocess
+
+import pytest
+
+from conftest import Venv, _copy_venv
+from engine_support import (BIRCH_WARNING, NOTE, PARTIAL, SUCCESS, WARNING,  # noqa: F401
+                            record, run_engine, screen)
+
+MANAGED = ["tessel-enterprise", "tessel-enterprise-full", "bundle-alder", "bundle-birch",
+           "bundle-cedar"]
+
+
+@pytest.fixture(scope="module")
+def downloaded(program, sandbox, _venv_template, _pip_cache, tmp_path_factory):
+    """One download of the whole catalogue, shared by the tests of this module: a folder whose
+    path holds a blank, and the program's run that filled it. Tests only read the folder."""
+    sandbox.reset()
+    base = tmp_path_factory.mktemp("download")
+    folder = str(base / "wheel dir")
+    venv_path = str(base / "venv")
+    _copy_venv(_venv_template, venv_path)
+    home = str(base / "home")
+    os.makedirs(home)
+    venv = Venv(venv_path, home, sandbox, _pip_cache)
+    before = venv.installed()
+    # Bytes, so the carriage returns of the progress line reach the assertions unchanged.
+    result = subprocess.run([program, "download", "--folder", folder], env=venv.env,
+                            stdin=subprocess.DEVNULL, capture_output=True, timeout=300, cwd=home)
+    result.stdout = result.stdout.decode()
+    result.stderr = result.stderr.decode()
+    return folder, result, venv, before
+
+
+def test_download_of_the_whole_catalogue(downloaded):
+    folder, result, venv, before = downloaded
+    # bundle-dogwood is built for no platform here: its failure makes the status 1.
+    assert result.returncode == 1, result.stdout + result.stderr
+    assert screen(result.stdout) == (
+        "\nDownloading Tessel Enterprise:\n"
+        "\rtessel-enterprise (version 1.0.0) - Downloaded!\n"
+        "\rtessel-enterprise-full (version 1.0.0) - Downloaded!\n"
+        "\nDownloading Bundles:\n"
+        "\rbundle-alder - Downloaded!\n"
+        "\rbundle-birch - Downloaded!\n"
+        "\rbundle-cedar - Downloaded!\n"
+        "\rbundle-dogwood - Download failed. Use --debug for more details.\n"
+        + BIRCH_WARNING + WARNING["download"])
+    files = set(os.listdir(folder))
+    assert {"tessel_enterprise-1.0.0-py3-none-any.whl", "bundle_alder-1.1.0-py3-none-any.whl",
+            "tessel_common_utils-1.4.0-py3-none-any.whl"} <= files
+    assert not any(name.startswith("bundle_dogwood") for name in files)
+    # A download installs nothing and records nothing.
+    assert venv.installed() == before
+    assert record(venv) is None
+
+
+def test_download_for_another_platform_and_interpreter(sandbox, venv, run_engine, tmp_path):
+    folder = str(tmp_path / "arm")
+    result = run_engine("download", "--package", "bundle-dogwood", "--folder", folder,
+                         "--platform", "win_arm64", "--python-version", "3.11", venv=venv)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert screen(result.stdout) == ("\nDownloading Bundles:\n\rbundle-dogwood - Downloaded!\n"
+                                     + PARTIAL["download"])
+    assert os.listdir(folder) == ["bundle_dogwood-1.0.0-py3-none-win_arm64.whl"]
+
+    folder = str(tmp_path / "py38")
+    result = run_engine("download", "--package", "tessel-enterprise", "--folder", folder,
+                         "--python-version", "3.8", venv=venv)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert screen(result.stdout) == ("\nDownloading Tessel Enterprise:\n"
+                                     "\rtessel-enterprise (version 1.0.0) - Downloaded!\n"
+                                     + SUCCESS["download"])
+    assert "tessel_enterprise-1.0.0-py3-none-any.whl" in os.listdir(folder)
+
+
+def test_download_of_an_unknown_package(venv, run_engine, tmp_path):
+    result = run_engine("download", "--package", "bundle-x", "--folder", str(tmp_path / "f"),
+                         venv=venv)
+    assert (result.returncode, result.stdout) == (
+        1, "Invalid package bundle-x or no access to the given package.\n"
+           "No packages available for download.\n")
+
+
+def test_install_from_the_folder(sandbox, downloaded, venv, run_engine):
+    folder = downloaded[0]
+    result = run_engine("install", "--folder", folder, venv=venv)
+    assert result.returncode == 0, result.stdout + result.stderr
+    # Offline: no version is looked up, so no label carries one.
+    assert screen(result.stdout) == (
+        "\nInstalling Tessel Enterprise:\n"
+        "\rtessel-enterprise - Installed!\n"
+        "\rtessel-enterprise-full - Installed!\n"
+        "\nInstalling Bundles:\n"
+        "\rbundle-alder - Installed!\n"
+        "\rbundle-birch - Installed!\n"
+        "\rbundle-cedar - Installed!\n"
+        + BIRCH_WARNING + SUCCESS["install"])
+    installed = venv.installed()
+    assert all(name in installed for name in MANAGED)
+    assert installed["tessel-common-utils"] == "1.4.0"  # taken from the folder, not selected
+    requests = sandbox.requests()
+    assert requests["catalogue"] == [] and requests["index"] == []
+    assert record(venv) is None
+
+
+def test_install_one_package_from_the_folder_into_a_venv_with_a_blank(
+        sandbox, downloaded, venv_with_blank, run_engine):
+    result = run_engine("install", "--folder", downloaded[0], "--package", "bundle-alder",
+                         venv=venv_with_blank)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert screen(result.stdout) == ("\nInstalling Bundles:\n\rbundle-alder - Installed!\n"
+                                     + SUCCESS["install"] + NOTE.format("tessel-enterprise")
+                                     + "\n")
+    installed = venv_with_blank.installed()
+    assert installed["bundle-alder"] == "1.1.0" and "bundle-cedar" not in installed
+    assert sandbox.requests()["index"] == []
+
+
+def test_requested_package_missing_from_the_folder(downloaded, venv, run_engine):
+    before = venv.installed()
+    for package in ("bundle-dogwood", "-rrequirements.txt"):
+        result = run_engine("install", "--folder", downloaded[0], f"--package={package}",
+                             venv=venv)
+        assert result.returncode == 1
+        assert result.stdout == (
+            "\nWarning: We couldn\u2019t find the requested package: '" + package +
+            "' in the provided folder, no packages were installed.\n")
+    assert venv.installed() == before
+
+
+def test_malformed_wheel_name_in_the_folder(downloaded, venv, run_engine, tmp_path):
+    folder = str(tmp_path / "broken")
+    shutil.copytree(downloaded[0], folder)
+    with open(os.path.join(folder, "broken.whl"), "wb"):
+        pass
+    before = venv.installed()
+    result = run_engine("install", "--folder", folder, venv=venv)
+    assert result.returncode == 1
+    assert result.stdout == ""
+    assert result.stderr.startswith("tessel-installer: error: ")
+    assert "broken.whl" in result.stderr
+    assert len(result.stderr.splitlines()) == 1
+    assert venv.installed() == before
