@@ -227,11 +227,21 @@ def _pip_cache(tmp_path_factory) -> str:
     return str(tmp_path_factory.mktemp("pip-cache"))
 
 
+def _link_or_copy(source: str, dest: str) -> None:
+    # Hard links make a venv in a tenth of the time of a copy. They are safe here because
+    # nothing writes into an installed file in place: pip and the import system replace files,
+    # and the few files rewritten below are unlinked first.
+    try:
+        os.link(source, dest)
+    except OSError:
+        shutil.copy2(source, dest)
+
+
 def _copy_venv(template: str, dest: str) -> None:
-    """A copy of the template that is a venv of its own: links kept as links (bin/python stays
-    a link to the base interpreter) and the template's path rewritten where the venv's scripts
-    and configuration spell it out."""
-    shutil.copytree(template, dest, symlinks=True)
+    """A copy of the template that is a venv of its own: symbolic links kept as links (bin/python
+    stays a link to the base interpreter) and the template's path rewritten where the venv's
+    scripts and configuration spell it out."""
+    shutil.copytree(template, dest, symlinks=True, copy_function=_link_or_copy)
     old, new = template.encode(), dest.encode()
     candidates = [os.path.join(dest, "pyvenv.cfg")]
     candidates += [os.path.join(dest, "bin", name) for name in os.listdir(os.path.join(dest, "bin"))]
@@ -246,8 +256,11 @@ def _copy_venv(template: str, dest: str) -> None:
                 first, _, rest = data.partition(b"\n")
                 data = (b"#!/bin/sh\n'''exec' \"" + first[2:].replace(old, new) +
                         b"\" \"$0\" \"$@\"\n' '''\n" + rest)
+            mode = os.stat(file).st_mode
+            os.unlink(file)  # a hard link to the template: never write through it
             with open(file, "wb") as handle:
                 handle.write(data.replace(old, new))
+            os.chmod(file, mode)
 
 
 @pytest.fixture
