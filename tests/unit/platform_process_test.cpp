@@ -228,7 +228,13 @@ TEST_F(ProcessTest, ATimedWaitReturnsWhenWeAreInterrupted) {
     platform::install_interrupt_handlers();
     platform::clear_pending_interrupt();
 
-    Process child = Process::spawn({"sh", "-c", "kill -INT $PPID; exec sleep 30"});
+    // The child signals us once we are asleep inside the wait (state S in /proc), so the signal
+    // lands during the wait and not before it.
+    if (!fs::exists("/proc/self/stat")) GTEST_SKIP() << "no /proc to see our state";
+    Process child = Process::spawn(
+        {"sh", "-c",
+         "while [ \"$(cut -d' ' -f3 /proc/$PPID/stat)\" != S ]; do :; done; kill -INT $PPID; "
+         "exec sleep 30"});
     bool ended = child.wait_for(60s);
     int pending = platform::pending_interrupt();
     bool still_running = !child.poll();

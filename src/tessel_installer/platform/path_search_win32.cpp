@@ -42,7 +42,8 @@ std::vector<std::wstring> split(const std::wstring& text) {
 std::optional<std::string> find_on_path(const std::string& name) {
     namespace fs = std::filesystem;
     if (name.empty() || name.find_first_of("/\\:") != std::string::npos) return std::nullopt;
-    fs::path base = fs::u8path(name);
+    const std::u8string utf8(name.begin(), name.end());
+    fs::path base(utf8);
     std::vector<std::wstring> extensions{L""};
     for (auto& ext : split(env(L"PATHEXT").empty() ? L".COM;.EXE;.BAT;.CMD" : env(L"PATHEXT"))) {
         extensions.push_back(ext);

@@ -24,6 +24,7 @@
 #include <utility>
 
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/platform/signals.hpp"
 
 extern char** environ;
 
@@ -199,29 +200,45 @@ struct Process::Impl {
     }
 
     // One round of waiting on the pipes and the pidfd, at most `timeout_ms` (-1: no limit).
-    // Returns false when a signal interrupted it.
-    bool wait_round(int timeout_ms) {
+    // Returns false when one of our interrupt signals arrived since `seen` was read, or a signal
+    // interrupted the sleep. The interrupt signals stay blocked from the check until the sleep
+    // has begun (ppoll unblocks them atomically), so one that lands in between is not missed.
+    bool wait_round(int timeout_ms, std::optional<unsigned long> seen) {
         pollfd fds[3];
         nfds_t n = 0;
         if (out_fd) fds[n++] = {out_fd.get(), POLLIN, 0};
         if (err_fd) fds[n++] = {err_fd.get(), POLLIN, 0};
         if (!reaped && pidfd) fds[n++] = {pidfd.get(), POLLIN, 0};
-        if (n == 0) {
-            // Neither pipes nor a pidfd to wait on: step with a short sleep.
-            if (timeout_ms != 0) {
-                int step = timeout_ms < 0 ? kFallbackStepMs : std::min(timeout_ms, kFallbackStepMs);
-                if (::poll(nullptr, 0, step) < 0 && errno == EINTR) return false;
-            }
-            return true;
-        }
-        if (!pidfd && !reaped) {
+        if (!reaped && !pidfd) {
             // Without a pidfd the child's end is only seen by waitpid: keep the steps short.
             timeout_ms = timeout_ms < 0 ? kFallbackStepMs : std::min(timeout_ms, kFallbackStepMs);
         }
-        int r = ::poll(fds, n, timeout_ms);
+        if (n == 0 && timeout_ms == 0) return true;
+
+        sigset_t interrupts;
+        sigset_t old_mask;
+        sigemptyset(&interrupts);
+        sigaddset(&interrupts, SIGINT);
+        sigaddset(&interrupts, SIGTERM);
+        ::pthread_sigmask(SIG_BLOCK, &interrupts, &old_mask);
+        if (seen && interrupt_count() != *seen) {
+            ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+            return false;
+        }
+#if defined(__linux__)
+        timespec limit{timeout_ms / 1000, static_cast<long>(timeout_ms % 1000) * 1000000L};
+        int r = ::ppoll(n ? fds : nullptr, n, timeout_ms < 0 ? nullptr : &limit, &old_mask);
+        const int saved_errno = errno;
+        ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+#else
+        // No ppoll: a signal between the check and the sleep waits for the end of this step.
+        ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
+        int r = ::poll(n ? fds : nullptr, n, timeout_ms);
+        const int saved_errno = errno;
+#endif
         if (r < 0) {
-            if (errno == EINTR) return false;
-            throw OSError("cannot wait for " + args.front() + ": " + errno_text(errno));
+            if (saved_errno == EINTR) return false;
+            throw OSError("cannot wait for " + args.front() + ": " + errno_text(saved_errno));
         }
         drain(out_fd, out_text);
         drain(err_fd, err_text);
@@ -332,7 +349,7 @@ int Process::wait() {
     Impl& p = *impl_;
     while (!p.returncode) {
         if (p.pipes_open()) {
-            (void)p.wait_round(-1);  // a signal only restarts the round: this wait has no limit
+            (void)p.wait_round(-1, std::nullopt);  // a signal only restarts the round
             p.try_reap(false);
         } else {
             p.try_reap(true);
@@ -346,12 +363,13 @@ bool Process::wait_for(std::chrono::milliseconds limit) {
     using clock = std::chrono::steady_clock;
     Impl& p = *impl_;
     const auto deadline = clock::now() + limit;
+    const unsigned long seen = interrupt_count();
     for (;;) {
         if (poll()) return true;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
         if (left.count() <= 0) return false;
         int ms = static_cast<int>(std::min<long long>(left.count(), 1000LL * 60 * 60));
-        if (!p.wait_round(ms)) {
+        if (!p.wait_round(ms, seen)) {
             // A signal arrived: let the caller look at its interrupt flag.
             return poll();
         }

@@ -11,6 +11,10 @@ void install_interrupt_handlers();
 // The first signal recorded since the handlers were installed, or 0.
 int pending_interrupt() noexcept;
 
+// How many of those signals have arrived since the handlers were installed. A wait compares it
+// before and after sleeping, so a signal that lands just before the sleep still ends the wait.
+unsigned long interrupt_count() noexcept;
+
 // Forgets a recorded signal (tests only).
 void clear_pending_interrupt() noexcept;
 

@@ -11,9 +11,11 @@ namespace {
 
 // The one piece of process-wide mutable state: written by the handler, read by the wait loops.
 volatile std::sig_atomic_t g_pending = 0;
+volatile std::sig_atomic_t g_count = 0;
 
 extern "C" void record_signal(int signal_number) {
     if (g_pending == 0) g_pending = signal_number;
+    g_count = g_count + 1;
 }
 
 }  // namespace
@@ -28,6 +30,8 @@ void install_interrupt_handlers() {
 }
 
 int pending_interrupt() noexcept { return static_cast<int>(g_pending); }
+
+unsigned long interrupt_count() noexcept { return static_cast<unsigned long>(g_count); }
 
 void clear_pending_interrupt() noexcept { g_pending = 0; }
 

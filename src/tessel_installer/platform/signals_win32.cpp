@@ -14,11 +14,13 @@ namespace {
 
 // The one piece of process-wide mutable state: written by the handler, read by the wait loops.
 volatile std::sig_atomic_t g_pending = 0;
+volatile std::sig_atomic_t g_count = 0;
 HANDLE g_event = nullptr;
 
 BOOL WINAPI record_control(DWORD type) {
     int signal_number = type == CTRL_C_EVENT ? SIGINT : SIGTERM;
     if (g_pending == 0) g_pending = signal_number;
+    g_count = g_count + 1;
     if (g_event) SetEvent(g_event);
     // Handled: the wait loop lets the running child end and stops the run itself.
     return type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT ? TRUE : FALSE;
@@ -36,6 +38,8 @@ void install_interrupt_handlers() {
 }
 
 int pending_interrupt() noexcept { return static_cast<int>(g_pending); }
+
+unsigned long interrupt_count() noexcept { return static_cast<unsigned long>(g_count); }
 
 void clear_pending_interrupt() noexcept {
     g_pending = 0;
