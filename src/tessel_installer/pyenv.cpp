@@ -49,29 +49,50 @@ constexpr std::string_view kInventoryScript =
     "sys.stdout.flush()\n";
 
 // Seven NUL-separated fields. pip's version comes from its installed metadata: importing pip
-// would cost far more than the rest of the query. Interpreters older than importlib.metadata
-// (3.7 and before, which the requirements check must still be able to report on) are searched by
-// hand for pip's metadata directory.
+// would cost far more than the rest of the query. Importing importlib.metadata still costs more
+// than everything else together, so the usual layout is read by hand: the first sys.path
+// directory that holds a metadata directory of pip, when it holds exactly one and of the
+// .dist-info kind, the one importlib.metadata would pick too. Anything else (a legacy .egg-info,
+// two candidates, a zip archive on sys.path, a finder of distributions other than the standard
+// one) is left to importlib.metadata. Interpreters without it report no pip.
 constexpr std::string_view kFactsScript =
     "import os, platform, sysconfig\n"
     "def pip_version():\n"
+    "    fast = all(getattr(f, 'find_distributions', None) is None or f.__module__ in\n"
+    "               ('_frozen_importlib_external', 'importlib._bootstrap_external')\n"
+    "               for f in sys.meta_path)\n"
+    "    found = None\n"
+    "    for p in (sys.path if fast else ()):\n"
+    "        try:\n"
+    "            names = os.listdir(p)\n"
+    "        except NotADirectoryError:\n"
+    "            fast = False\n"
+    "            break\n"
+    "        except OSError:\n"
+    "            continue\n"
+    "        hits = [e for e in names if e.lower().endswith(('.dist-info', '.egg-info')) and\n"
+    "                e.rpartition('.')[0].partition('-')[0].lower().replace('-', '_') == 'pip']\n"
+    "        if hits:\n"
+    "            if len(hits) == 1 and hits[0].lower().endswith('.dist-info'):\n"
+    "                found = os.path.join(p, hits[0], 'METADATA')\n"
+    "            else:\n"
+    "                fast = False\n"
+    "            break\n"
+    "    if fast and found is None:\n"
+    "        return ''\n"
+    "    if fast:\n"
+    "        try:\n"
+    "            with open(found, encoding='utf-8') as f:\n"
+    "                for line in f:\n"
+    "                    if line in ('\\n', '\\r\\n'):\n"
+    "                        break\n"
+    "                    if line[:8].lower() == 'version:':\n"
+    "                        return line[8:].lstrip(' \\t').rstrip('\\r\\n')\n"
+    "        except (OSError, ValueError):\n"
+    "            pass\n"
     "    try:\n"
     "        from importlib.metadata import version, PackageNotFoundError\n"
     "    except ImportError:\n"
-    "        for p in sys.path:\n"
-    "            try:\n"
-    "                names = sorted(os.listdir(p or '.'))\n"
-    "            except OSError:\n"
-    "                continue\n"
-    "            for e in names:\n"
-    "                if e.lower().startswith('pip-') and e.endswith('.dist-info'):\n"
-    "                    try:\n"
-    "                        with open(os.path.join(p, e, 'METADATA')) as f:\n"
-    "                            for line in f:\n"
-    "                                if line.startswith('Version:'):\n"
-    "                                    return line[8:].strip()\n"
-    "                    except OSError:\n"
-    "                        pass\n"
     "        return ''\n"
     "    try:\n"
     "        return version('pip') or ''\n"

@@ -206,6 +206,66 @@ TEST_F(PyenvTest, FactsOfARealVenv) {
     EXPECT_EQ(pyenv::interpreter_facts().pip_version, "99.1b2");
 }
 
+// pip's version is read by hand in the usual layout and by importlib.metadata otherwise; in every
+// layout the answer is importlib.metadata's.
+TEST_F(PyenvTest, PipVersionAgreesWithImportlibMetadata) {
+    fs::path venv = make_venv("venv");
+    env_.set("VIRTUAL_ENV", venv.string());
+    const fs::path python = venv / "bin" / "python";
+    const fs::path site =
+        oracle(python, "import sysconfig; print(sysconfig.get_paths()['purelib'], end='')");
+    const fs::path extra = dir_ / "extra";
+    std::ofstream(site / "extra.pth") << extra.string() << "\n";
+
+    struct Entry {
+        fs::path file;
+        std::string text;
+    };
+    struct Case {
+        const char* what;
+        std::vector<Entry> entries;
+    };
+    const std::vector<Case> cases{
+        {"one dist-info", {{site / "pip-24.0.dist-info/METADATA", "Name: pip\nVersion: 24.0\n"}}},
+        {"header case and blanks",
+         {{site / "pip-3.dist-info/METADATA", "Name: pip\nVERSION:   3.0 \n\nVersion: 9\n"}}},
+        {"a legacy egg-info", {{site / "pip-1.5.egg-info/PKG-INFO", "Name: pip\nVersion: 1.5\n"}}},
+        {"two in one directory",
+         {{site / "pip-1.0.dist-info/METADATA", "Name: pip\nVersion: 1.0\n"},
+          {site / "pip-2.0.dist-info/METADATA", "Name: pip\nVersion: 2.0\n"}}},
+        {"the first directory on sys.path wins",
+         {{extra / "pip-7.0.dist-info/METADATA", "Name: pip\nVersion: 7.0\n"},
+          {site / "pip-6.0.dist-info/METADATA", "Name: pip\nVersion: 6.0\n"}}},
+        {"no version field", {{site / "pip-5.dist-info/METADATA", "Name: pip\n"}}},
+        {"another package only", {{site / "pipx-1.0.dist-info/METADATA", "Name: pipx\nVersion: 1.0\n"}}},
+    };
+    for (const Case& c : cases) {
+        for (const fs::path& dir : {site, extra}) {
+            if (!fs::exists(dir)) continue;
+            for (const auto& entry : fs::directory_iterator(dir)) {
+                if (entry.path().extension() != ".pth") fs::remove_all(entry.path());
+            }
+        }
+        for (const Entry& e : c.entries) {
+            fs::create_directories(e.file.parent_path());
+            std::ofstream(e.file) << "Metadata-Version: 2.1\n" << e.text;
+        }
+        const std::string expected = oracle(
+            python,
+            "import sys\n"
+            "sys.path[:] = [p for p in sys.path if p != '']\n"
+            "import importlib.metadata as m\n"
+            "try:\n"
+            "    print(m.version('pip') or '', end='')\n"
+            "except m.PackageNotFoundError:\n"
+            "    pass\n");
+        EXPECT_EQ(pyenv::interpreter_facts().pip_version, expected) << c.what;
+        EXPECT_EQ(expected.empty(), c.entries.front().text.find("Version") == std::string::npos ||
+                                        c.entries.front().text.find("pipx") != std::string::npos)
+            << c.what << ": the layout did not come out as built";
+    }
+}
+
 TEST_F(PyenvTest, SupportedTagsOfTheBaseInterpreter) {
     fs::create_directories(dir_ / "bin");
     fs::create_symlink(kBasePython, dir_ / "bin" / "python3");
