@@ -1,0 +1,40 @@
+// Interrupt handlers: the first signal is the one reported, every one is counted, and a recorded
+// signal does not end the process.
+#include <gtest/gtest.h>
+#include <signal.h>
+
+#include <csignal>
+
+#include "tessel_installer/platform/signals.hpp"
+
+namespace platform = tessel_installer::platform;
+
+namespace {
+
+TEST(InterruptHandlers, RecordTheFirstSignalAndCountEach) {
+    struct sigaction old_int {}, old_term {};
+    ::sigaction(SIGINT, nullptr, &old_int);
+    ::sigaction(SIGTERM, nullptr, &old_term);
+    platform::install_interrupt_handlers();
+    platform::clear_pending_interrupt();
+
+    const unsigned long before = platform::interrupt_count();
+    std::raise(SIGTERM);  // the process lives on: the handler only records it
+    std::raise(SIGINT);
+    const int pending = platform::pending_interrupt();
+    const unsigned long counted = platform::interrupt_count() - before;
+    platform::clear_pending_interrupt();
+    const int after_clear = platform::pending_interrupt();
+    struct sigaction installed {};
+    ::sigaction(SIGINT, nullptr, &installed);
+
+    ::sigaction(SIGINT, &old_int, nullptr);
+    ::sigaction(SIGTERM, &old_term, nullptr);
+    EXPECT_EQ(pending, SIGTERM);
+    EXPECT_EQ(counted, 2u);
+    EXPECT_EQ(after_clear, 0);
+    // Without SA_RESTART a blocking wait returns at once when a signal arrives.
+    EXPECT_EQ(installed.sa_flags & SA_RESTART, 0);
+}
+
+}  // namespace
