@@ -121,6 +121,9 @@ TEST_F(InventoryTest, MatchesImportlibMetadataInARealVenv) {
     dist_info(extra, "Twice_Pkg-2.0.dist-info", "Twice_Pkg", "2.0.post1+local");
     write(site / "zz-extra.pth", extra.string() + "\n");
     env_.set("VIRTUAL_ENV", venv.string());
+    // PYTHONPATH is part of the environment the user runs in (isolated mode would drop it).
+    dist_info(dir_ / "pythonpath", "From_PythonPath-0.1.dist-info", "From_PythonPath", "0.1");
+    env_.set("PYTHONPATH", (dir_ / "pythonpath").string());
 
     // A stray distribution in the working directory is not part of the environment.
     fs::path before = fs::current_path();
@@ -131,7 +134,7 @@ TEST_F(InventoryTest, MatchesImportlibMetadataInARealVenv) {
     fs::current_path(before);
 
     const Pairs expected = oracle_inventory(python);
-    ASSERT_EQ(expected.size(), 4u) << "the venv does not hold what the test built";
+    ASSERT_EQ(expected.size(), 5u) << "the venv does not hold what the test built";
     std::vector<std::string> expected_names;
     for (const auto& [name, version] : expected) expected_names.push_back(name);
     EXPECT_EQ(names, expected_names);
@@ -142,7 +145,8 @@ TEST_F(InventoryTest, MatchesImportlibMetadataInARealVenv) {
 
     // What the oracle showed, spelled out: the duplicate listed twice, the later one winning.
     EXPECT_EQ(std::count(names.begin(), names.end(), "Twice_Pkg"), 2);
-    EXPECT_EQ(mapping.size(), 3u);
+    EXPECT_EQ(mapping.size(), 4u);
+    EXPECT_EQ(names.front(), "From_PythonPath");  // PYTHONPATH comes before the site directories
     EXPECT_EQ(mapping.get("Twice_Pkg"), "2.0.post1+local");
     EXPECT_EQ(mapping.get("Legacy.Thing"), "0.5");
     EXPECT_EQ(mapping.get("bundle_Alder"), "2.1.0");
