@@ -12,6 +12,7 @@
 #include <set>
 #include <string>
 
+#include "scoped_env.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/process.hpp"
 #include "tessel_installer/pyenv.hpp"
@@ -23,42 +24,15 @@ using tessel_installer::RuntimeError;
 
 namespace {
 
+using tessel_test::ScopedEnv;
+
 const char* const kBasePython = "/usr/bin/python3";
-
-// Sets or clears environment variables for one test and puts the old values back afterwards.
-class ScopedEnv {
-public:
-    void set(const std::string& name, const std::optional<std::string>& value) {
-        if (!saved_.count(name)) {
-            const char* old = std::getenv(name.c_str());
-            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-        }
-        if (value) {
-            ::setenv(name.c_str(), value->c_str(), 1);
-        } else {
-            ::unsetenv(name.c_str());
-        }
-    }
-    ~ScopedEnv() {
-        for (const auto& [name, value] : saved_) {
-            if (value) {
-                ::setenv(name.c_str(), value->c_str(), 1);
-            } else {
-                ::unsetenv(name.c_str());
-            }
-        }
-    }
-
-private:
-    std::map<std::string, std::optional<std::string>> saved_;
-};
 
 class PyenvTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "tessel-pyenv-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        dir_ = tessel_test::make_temp_dir("tessel-pyenv");
+        ASSERT_FALSE(dir_.empty());
     }
     void TearDown() override {
         if (!HasFailure()) fs::remove_all(dir_);

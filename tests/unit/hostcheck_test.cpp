@@ -11,6 +11,7 @@
 #include <string>
 #include <vector>
 
+#include "scoped_env.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/process.hpp"
 #include "tessel_installer/utils/hostcheck/hostcheck.hpp"
@@ -22,6 +23,8 @@ namespace pkgkit = tessel_installer::pkgkit;
 using Strings = std::vector<std::string>;
 
 namespace {
+
+using tessel_test::ScopedEnv;
 
 TEST(ReleaseText, PrettyNameInEveryQuoting) {
     struct Case {
@@ -196,39 +199,11 @@ TEST(Report, PassingAndFailing) {
 
 // ---- A real run ------------------------------------------------------------------------------
 
-class ScopedEnv {
-public:
-    void set(const std::string& name, const std::optional<std::string>& value) {
-        if (!saved_.count(name)) {
-            const char* old = std::getenv(name.c_str());
-            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-        }
-        if (value) {
-            ::setenv(name.c_str(), value->c_str(), 1);
-        } else {
-            ::unsetenv(name.c_str());
-        }
-    }
-    ~ScopedEnv() {
-        for (const auto& [name, value] : saved_) {
-            if (value) {
-                ::setenv(name.c_str(), value->c_str(), 1);
-            } else {
-                ::unsetenv(name.c_str());
-            }
-        }
-    }
-
-private:
-    std::map<std::string, std::optional<std::string>> saved_;
-};
-
 class RealCheck : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "tessel-hostcheck-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        dir_ = tessel_test::make_temp_dir("tessel-hostcheck");
+        ASSERT_FALSE(dir_.empty());
         env_.set("VIRTUAL_ENV", std::nullopt);
         env_.set("CONDA_PREFIX", std::nullopt);
     }

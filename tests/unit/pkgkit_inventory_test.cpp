@@ -13,6 +13,7 @@
 #include <utility>
 #include <vector>
 
+#include "scoped_env.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/process.hpp"
 #include "tessel_installer/utils/pkgkit/pkgkit.hpp"
@@ -23,39 +24,13 @@ namespace pkgkit = tessel_installer::pkgkit;
 
 namespace {
 
-class ScopedEnv {
-public:
-    void set(const std::string& name, const std::optional<std::string>& value) {
-        if (!saved_.count(name)) {
-            const char* old = std::getenv(name.c_str());
-            saved_[name] = old ? std::optional<std::string>(old) : std::nullopt;
-        }
-        if (value) {
-            ::setenv(name.c_str(), value->c_str(), 1);
-        } else {
-            ::unsetenv(name.c_str());
-        }
-    }
-    ~ScopedEnv() {
-        for (const auto& [name, value] : saved_) {
-            if (value) {
-                ::setenv(name.c_str(), value->c_str(), 1);
-            } else {
-                ::unsetenv(name.c_str());
-            }
-        }
-    }
-
-private:
-    std::map<std::string, std::optional<std::string>> saved_;
-};
+using tessel_test::ScopedEnv;
 
 class InventoryTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "tessel-inventory-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        dir_ = tessel_test::make_temp_dir("tessel-inventory");
+        ASSERT_FALSE(dir_.empty());
         env_.set("CONDA_PREFIX", std::nullopt);
     }
     void TearDown() override {

@@ -12,6 +12,7 @@
 #include <string>
 #include <vector>
 
+#include "scoped_env.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/process.hpp"
 #include "tessel_installer/platform/signals.hpp"
@@ -30,9 +31,8 @@ namespace {
 class ProcessTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "tessel-proc-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        dir_ = pattern;
+        dir_ = tessel_test::make_temp_dir("tessel-proc");
+        ASSERT_FALSE(dir_.empty());
     }
     void TearDown() override {
         if (!HasFailure()) fs::remove_all(dir_);  // kept on failure, for a look
@@ -211,9 +211,9 @@ TEST_F(ProcessTest, AProgramWhosePathHasABlank) {
 TEST_F(ProcessTest, EnvironmentAndWorkingDirectoryAreInherited) {
     fs::path before = fs::current_path();
     fs::current_path(dir_);
-    ::setenv("TESSEL_PROC_TEST_VALUE", "value with blanks", 1);
+    tessel_test::ScopedEnv env;
+    env.set("TESSEL_PROC_TEST_VALUE", std::string("value with blanks"));
     auto done = run({"sh", "-c", "printf '%s|' \"$TESSEL_PROC_TEST_VALUE\"; pwd -P"}, kCaptureBoth);
-    ::unsetenv("TESSEL_PROC_TEST_VALUE");
     fs::current_path(before);
     EXPECT_EQ(done.out, "value with blanks|" + fs::canonical(dir_).string() + "\n");
 }
@@ -258,17 +258,14 @@ TEST_F(ProcessTest, FindOnPath) {
     fs::create_directories(dir_ / "second" / "adir");
     fs::create_symlink(dir_ / "second" / "tool", dir_ / "second" / "linked");
 
-    const char* old = std::getenv("PATH");
-    std::string saved = old ? old : "";
-    std::string path = (dir_ / "first").string() + ":" + (dir_ / "second").string();
-    ::setenv("PATH", path.c_str(), 1);
+    tessel_test::ScopedEnv env;
+    env.set("PATH", (dir_ / "first").string() + ":" + (dir_ / "second").string());
     auto tool = find_on_path("tool");
     auto other = find_on_path("other");
     auto linked = find_on_path("linked");
     auto adir = find_on_path("adir");
     auto missing = find_on_path("tessel-no-such-program");
     auto with_slash = find_on_path("first/tool");
-    ::setenv("PATH", saved.c_str(), 1);
 
     EXPECT_EQ(tool, (dir_ / "first" / "tool").string());
     EXPECT_EQ(other, (dir_ / "second" / "other").string());  // a non-executable file is skipped
@@ -282,11 +279,9 @@ TEST_F(ProcessTest, ARelativePathEntryIsMadeAbsolute) {
     write_script(dir_ / "bin" / "tool", "exit 0");
     fs::path before = fs::current_path();
     fs::current_path(dir_);
-    const char* old = std::getenv("PATH");
-    std::string saved = old ? old : "";
-    ::setenv("PATH", "bin", 1);
+    tessel_test::ScopedEnv env;
+    env.set("PATH", std::string("bin"));
     auto tool = find_on_path("tool");
-    ::setenv("PATH", saved.c_str(), 1);
     fs::current_path(before);
     EXPECT_EQ(tool, (dir_ / "bin" / "tool").string());
 }
