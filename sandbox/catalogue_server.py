@@ -63,6 +63,7 @@ class CatalogueServer(http.server.ThreadingHTTPServer):
 class CatalogueHandler(http.server.BaseHTTPRequestHandler):
     protocol_version = "HTTP/1.1"
     server_version = "tessel-sandbox-catalogue"
+    timeout = 120  # a client that connects and then says nothing does not hold a thread forever
     server: CatalogueServer
 
     def log_message(self, format, *args):  # noqa: A002 - the base class's name

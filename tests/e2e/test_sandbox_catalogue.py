@@ -9,7 +9,6 @@ import os
 import select
 import socket
 import subprocess
-import sys
 
 import pytest
 
@@ -260,7 +259,3 @@ def test_service_start_stop_and_a_fault_from_the_start(sandbox, tmp_path):
     refused = subprocess.run([BASE_PYTHON, SERVICE, "run", "--host", "0.0.0.0",
                               "--state-dir", state], capture_output=True, text=True, timeout=60)
     assert refused.returncode == 2 and "not a loopback address" in refused.stderr
-
-
-if __name__ == "__main__":
-    sys.exit(pytest.main([__file__]))
