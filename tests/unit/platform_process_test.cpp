@@ -74,7 +74,7 @@ TEST_F(ProcessTest, LargeOutputOnBothStreamsAtOnce) {
         "for i in range(24):\n"
         "    sys.stdout.write('o' * 65536); sys.stdout.flush()\n"
         "    sys.stderr.write('e' * 65536); sys.stderr.flush()\n";
-    auto done = run({"python3", "-c", script}, kCaptureBoth);
+    auto done = run({"/usr/bin/python3", "-c", script}, kCaptureBoth);
     ASSERT_EQ(done.returncode, 0) << done.err.substr(0, 200);
     EXPECT_EQ(done.out.size(), 24u * 65536u);
     EXPECT_EQ(done.err.size(), 24u * 65536u);
