@@ -57,9 +57,10 @@ std::vector<std::string> _download_options(const std::string& folder,
 }
 
 ActionResult _install_packages_action(const PackageKinds& user_requested_packages,
-                                      const OptionalText& version, bool debug, bool upgrade) {
+                                      const OptionalText& version, bool debug, bool upgrade,
+                                      const OrderedMap<std::string>* inventory_before) {
     return _print_and_perform_action("install", user_requested_packages, _index_url(), debug,
-                                     version, {}, upgrade);
+                                     version, {}, upgrade, true, inventory_before);
 }
 
 ActionResult _download_packages_action(const PackageKinds& packages,
@@ -80,7 +81,8 @@ ActionResult _print_and_perform_action(std::string_view action, const PackageKin
                                        const OptionalText& index_url, bool debug,
                                        const OptionalText& version,
                                        const std::vector<std::string>& pip_options, bool upgrade,
-                                       bool use_product_type) {
+                                       bool use_product_type,
+                                       const OrderedMap<std::string>* inventory_before) {
     // Every text is checked before the first phase, so a bad one stops the action before any
     // child has run rather than between the phases.
     for (const auto& [package, kind] : packages) {
@@ -98,14 +100,15 @@ ActionResult _print_and_perform_action(std::string_view action, const PackageKin
         result.package_status =
             _perform_pip_action(action, base_packages, version, index_url, pip_options,
                                 /*show_version=*/true, debug, upgrade,
-                                std::move(result.package_status));
+                                std::move(result.package_status), inventory_before);
+        inventory_before = nullptr;  // the bundles see what the base phase installed
     }
     if (!bundles.empty()) {
         termwrite::print_message("\n" + action_cap + "ing Bundles:");
         result.package_status =
             _perform_pip_action(action, bundles, version, index_url, pip_options,
                                 /*show_version=*/false, debug, upgrade,
-                                std::move(result.package_status));
+                                std::move(result.package_status), inventory_before);
     }
 
     // Decided by what was asked for, by exact name: "bundle-birch[postgres]" already names its

@@ -101,12 +101,23 @@ PipCommand _build_pip_command(const std::string& interpreter, std::string_view a
 // text. extra_options are words, each one argument ({"--no-index", "--find-links", FOLDER}).
 // Throws Interrupted once the child that was running when a signal arrived has ended and its
 // outcome is recorded; no later package is started.
+// The installed versions that the outcome lines of an install compare with are read once, before
+// the first child; a caller that has just read them passes them in (inventory_before) to spare
+// an interpreter child. Downloads and uninstalls never compare versions and read nothing.
 PackageStatus _perform_pip_action(std::string_view action, const std::vector<std::string>& packages,
                                   const OptionalText& version = std::nullopt,
                                   const OptionalText& index_url = std::nullopt,
                                   const std::vector<std::string>& extra_options = {},
                                   bool show_version = false, bool debug = false,
-                                  bool upgrade = false, PackageStatus package_status = {});
+                                  bool upgrade = false, PackageStatus package_status = {},
+                                  const OrderedMap<std::string>* inventory_before = nullptr);
+
+// One reading of the installed distributions, as both of the forms the engine uses.
+struct InventorySnapshot {
+    std::vector<std::string> names;      // enumeration order, repeats kept
+    OrderedMap<std::string> versions;    // name -> version, the last one seen wins
+};
+InventorySnapshot _take_inventory_snapshot();
 
 // What an install or download action leaves for its operation.
 struct ActionResult {
@@ -126,7 +137,8 @@ std::vector<std::string> _download_options(const std::string& folder,
 
 ActionResult _install_packages_action(const PackageKinds& user_requested_packages,
                                       const OptionalText& version = std::nullopt,
-                                      bool debug = false, bool upgrade = false);
+                                      bool debug = false, bool upgrade = false,
+                                      const OrderedMap<std::string>* inventory_before = nullptr);
 
 ActionResult _download_packages_action(const PackageKinds& packages,
                                        const OptionalText& python_version,
@@ -139,11 +151,13 @@ PackageStatus _uninstall_packages_action(const std::vector<std::string>& package
 
 // The base phase, then the bundle phase, the connectors warning and the summary. With
 // use_product_type false the kinds are ignored and names alone decide (folder install).
+// inventory_before, when given, stands for the first phase's reading of the installed versions.
 ActionResult _print_and_perform_action(std::string_view action, const PackageKinds& packages,
                                        const OptionalText& index_url, bool debug,
                                        const OptionalText& version,
                                        const std::vector<std::string>& pip_options = {},
-                                       bool upgrade = false, bool use_product_type = true);
+                                       bool upgrade = false, bool use_product_type = true,
+                                       const OrderedMap<std::string>* inventory_before = nullptr);
 
 // The "*.whl" entries directly inside the folder, hidden names excluded, in the file system's
 // order, as the folder text followed by "/" and the entry name. A missing folder gives none.

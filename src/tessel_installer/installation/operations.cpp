@@ -58,8 +58,10 @@ int install_packages(const OptionalText& package, const OptionalList& options, b
     const std::optional<PackageKinds> all_tessel_enterprise_related_pkgs =
         _get_accessible_packages();
     _stop_if_interrupted();
-    const std::vector<std::string> packages_before_install =
-        pkgkit::list_current_installed_packages();
+    // One reading serves as the snapshot before the install and as the first phase's installed
+    // versions: only the second catalogue request lies between the two.
+    const InventorySnapshot before = _take_inventory_snapshot();
+    const std::vector<std::string>& packages_before_install = before.names;
     const Selection selection = _select_packages(package, options);
     _stop_if_interrupted();
 
@@ -77,7 +79,7 @@ int install_packages(const OptionalText& package, const OptionalList& options, b
     }
 
     const ActionResult result =
-        _install_packages_action(*selection.packages, version, debug, upgrade);
+        _install_packages_action(*selection.packages, version, debug, upgrade, &before.versions);
     // The action's own after-install snapshot: nothing has been installed since it was taken.
     const std::vector<std::string>& packages_after_install = result.installed_after;
 
@@ -122,11 +124,11 @@ int install_packages_from_folder(const std::string& folder, const OptionalText& 
 
     // Two words, so a folder with a blank in it stays one argument.
     const std::vector<std::string> pip_options{"--no-index", "--find-links", folder};
-    const std::vector<std::string> packages_before_install =
-        pkgkit::list_current_installed_packages();
-    const ActionResult result =
-        _print_and_perform_action("install", packages, std::nullopt, debug, std::nullopt,
-                                  pip_options, /*upgrade=*/false, /*use_product_type=*/false);
+    const InventorySnapshot before = _take_inventory_snapshot();
+    const std::vector<std::string>& packages_before_install = before.names;
+    const ActionResult result = _print_and_perform_action(
+        "install", packages, std::nullopt, debug, std::nullopt, pip_options, /*upgrade=*/false,
+        /*use_product_type=*/false, &before.versions);
     const std::vector<std::string>& packages_after_install = result.installed_after;
 
     pkgkit::LooseCollection requested;

@@ -82,6 +82,15 @@ bool _is_valid_package_text(std::string_view text) {
     }
 }
 
+InventorySnapshot _take_inventory_snapshot() {
+    InventorySnapshot snapshot;
+    for (auto& distribution : pyenv::installed_distributions()) {
+        snapshot.versions.set(distribution.name, distribution.version);
+        snapshot.names.push_back(std::move(distribution.name));
+    }
+    return snapshot;
+}
+
 std::string _index_url() { return "https://" + std::string(config::PYPI_URL) + "/"; }
 
 PipCommand _build_pip_command(const std::string& interpreter, std::string_view action,
@@ -114,7 +123,8 @@ PipCommand _build_pip_command(const std::string& interpreter, std::string_view a
 PackageStatus _perform_pip_action(std::string_view action, const std::vector<std::string>& packages,
                                   const OptionalText& version, const OptionalText& index_url,
                                   const std::vector<std::string>& extra_options, bool show_version,
-                                  bool debug, bool upgrade, PackageStatus package_status) {
+                                  bool debug, bool upgrade, PackageStatus package_status,
+                                  const OrderedMap<std::string>* inventory_before) {
     // Checked before anything runs, so a text that pip would read as an option never reaches a
     // command line and no package of the call is half done.
     for (const auto& package : packages) {
@@ -123,8 +133,14 @@ PackageStatus _perform_pip_action(std::string_view action, const std::vector<std
         }
     }
 
-    const auto installed_packages_with_versions =
-        pkgkit::list_current_installed_packages_with_their_version();
+    // Only an install's outcome line compares versions; each inventory costs an interpreter child.
+    OrderedMap<std::string> installed_packages_with_versions;
+    if (action == "install" && !packages.empty()) {
+        installed_packages_with_versions =
+            inventory_before != nullptr
+                ? *inventory_before
+                : pkgkit::list_current_installed_packages_with_their_version();
+    }
     const std::string interpreter = packages.empty() ? std::string() : pyenv::interpreter_path();
 
     bool online_access = true;
