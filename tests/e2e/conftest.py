@@ -62,6 +62,7 @@ import os
 import shutil
 import subprocess
 import tempfile
+import time
 
 import pytest
 
@@ -146,10 +147,20 @@ def _service(*args: str) -> subprocess.CompletedProcess:
 
 
 @pytest.fixture(scope="session")
-def sandbox(tmp_path_factory):
+def sandbox(tmp_path_factory, pytestconfig):
     lock_path = os.path.join(tempfile.gettempdir(), "tessel-installer-sandbox.lock")
     with open(lock_path, "w") as lock:
-        fcntl.flock(lock, fcntl.LOCK_EX)  # another session on this machine finishes first
+        try:
+            fcntl.flock(lock, fcntl.LOCK_EX | fcntl.LOCK_NB)
+        except BlockingIOError:
+            # Another session on this machine (tests or scripts/demo) holds the fixed ports.
+            capture = pytestconfig.pluginmanager.getplugin("capturemanager")
+            started = time.monotonic()
+            with capture.global_and_fixture_disabled():
+                print(f"\nwaiting for {lock_path}: the sandbox ports are in use", flush=True)
+            fcntl.flock(lock, fcntl.LOCK_EX)
+            with capture.global_and_fixture_disabled():
+                print(f"waited {time.monotonic() - started:.1f} s for the sandbox", flush=True)
         state_dir = str(tmp_path_factory.mktemp("sandbox"))
         started = _service("start", "--state-dir", state_dir)
         if started.returncode != 0:
