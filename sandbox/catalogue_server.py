@@ -10,7 +10,9 @@ Control endpoints, for tests (loopback only, like everything here):
   POST /_control/catalogue  JSON value: the catalogue reply from now on (any shape)
   POST /_control/reset      back to the catalogue file and the fault given at start; clears the log
   GET  /_control/requests   {"catalogue": [...], "index": [...]}: the requests received since the
-                            last reset (catalogue: method, path, headers, body; index: method, path)
+                            last reset (catalogue: method, path, headers, body, status, fault;
+                            index: method, path); with ?wait_for=N[&timeout=S] it first waits
+                            until N catalogue requests have arrived (408 when S seconds pass)
   GET  /_control/state      {"fault": ..., "catalogue": ...}
 """
 
@@ -133,31 +135,40 @@ class CatalogueHandler(http.server.BaseHTTPRequestHandler):
 
     def _catalogue(self, body: bytes) -> None:
         state = self.server.state
+        status, detail, fault = self._judge(body)
+        # Logged once the request's fate is fixed (its fault taken), so a test that waits for
+        # the entry knows the next fault it selects cannot reach this request.
         state.log_catalogue_request({
             "method": self.command,
             "path": self.path,
             "headers": [[name, value] for name, value in self.headers.items()],
             "body": body.decode("utf-8", "replace"),
+            "status": status,
+            "fault": fault,
         })
+        if status == 405:
+            self._reply(405, {"detail": detail}, {"Allow": "POST"})
+        elif status != 200:
+            self._reply(status, {"detail": detail})
+        elif fault is None:
+            self._reply(200, state.catalogue())
+        else:
+            faults.produce(self, fault, state.catalogue(), state.wake_event())
+
+    def _judge(self, body: bytes):
+        """(status, detail, fault) for one catalogue request: the rules first, then the fault."""
         if self.command != "POST":
-            self._reply(405, {"detail": "Method Not Allowed"}, {"Allow": "POST"})
-            return
+            return 405, "Method Not Allowed", None
         for name, value in self.server.expected_headers:
             if self.headers.get(name) != value:
-                self._reply(403, {"detail": f"missing or wrong header {name}"})
-                return
+                return 403, f"missing or wrong header {name}", None
         try:
             request = json.loads(body.decode("utf-8"))
         except (UnicodeDecodeError, json.JSONDecodeError):
             request = None
         if not isinstance(request, dict):
-            self._reply(400, {"detail": "the request body must be a JSON object"})
-            return
-        fault = state.take_fault()
-        if fault is None:
-            self._reply(200, state.catalogue())
-        else:
-            faults.produce(self, fault, state.catalogue(), state.wake_event())
+            return 400, "the request body must be a JSON object", None
+        return 200, "", self.server.state.take_fault()
 
     # -- control -------------------------------------------------------------------------------
 
@@ -165,6 +176,17 @@ class CatalogueHandler(http.server.BaseHTTPRequestHandler):
         state = self.server.state
         if action in ("requests", "state") and self.command == "GET":
             if action == "requests":
+                query = urllib.parse.parse_qs(urllib.parse.urlsplit(self.path).query)
+                if "wait_for" in query:
+                    try:
+                        count = int(query["wait_for"][0])
+                        timeout = min(float(query.get("timeout", ["30"])[0]), 600.0)
+                    except ValueError:
+                        self._reply(400, {"detail": "wait_for and timeout are numbers"})
+                        return
+                    if not state.wait_for_catalogue_requests(count, timeout):
+                        self._reply(408, {"detail": f"fewer than {count} catalogue requests"})
+                        return
                 self._reply(200, state.requests())
             else:
                 self._reply(200, {"fault": state.fault(), "catalogue": state.catalogue()})

@@ -15,6 +15,7 @@ import threading
 class SandboxState:
     def __init__(self, catalogue: object, fault: dict | None = None):
         self._lock = threading.Lock()
+        self._logged = threading.Condition(self._lock)
         self._default_catalogue = copy.deepcopy(catalogue)
         self._start_fault = copy.deepcopy(fault)
         self._catalogue = copy.deepcopy(catalogue)
@@ -79,6 +80,13 @@ class SandboxState:
     def log_catalogue_request(self, entry: dict) -> None:
         with self._lock:
             self._catalogue_log.append(entry)
+            self._logged.notify_all()
+
+    def wait_for_catalogue_requests(self, count: int, timeout: float) -> bool:
+        """Waits until `count` catalogue requests have been answered or taken their fault since
+        the last reset; False when the time ran out first."""
+        with self._lock:
+            return self._logged.wait_for(lambda: len(self._catalogue_log) >= count, timeout)
 
     def log_index_request(self, entry: dict) -> None:
         with self._lock:

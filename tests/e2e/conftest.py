@@ -20,7 +20,10 @@ sandbox (session)
       set_catalogue(entries)       the catalogue from now on: a list of (name, kind) pairs
       set_catalogue_raw(value)     the catalogue reply from now on: any JSON value
       reset()                      back to the committed catalogue, no fault, empty request log
-      requests()                   {"catalogue": [...], "index": [...]}: requests since the reset
+      requests(wait_for=None, timeout=30)
+                                   {"catalogue": [...], "index": [...]}: requests since the
+                                   reset; with wait_for=N it first waits (without polling) until
+                                   N catalogue requests have arrived and taken their fault
       post_catalogue(...)          one catalogue request as the program sends it -> (status,
                                    headers, body bytes)
     An autouse fixture resets it before every test.
@@ -97,8 +100,9 @@ class Sandbox:
             self.catalogue_file_entries = [(p["package_name"], p["product_type"])
                                            for p in json.load(handle)["packages"]]
 
-    def _control(self, method: str, action: str, value=None) -> object:
-        connection = http.client.HTTPConnection(CATALOGUE_HOST, CATALOGUE_PORT, timeout=30)
+    def _control(self, method: str, action: str, value=None, timeout: float = 30) -> object:
+        connection = http.client.HTTPConnection(CATALOGUE_HOST, CATALOGUE_PORT,
+                                                timeout=timeout + 10)
         try:
             body = None if value is None else json.dumps(value).encode()
             connection.request(method, f"/_control/{action}", body=body,
@@ -124,8 +128,11 @@ class Sandbox:
     def reset(self) -> None:
         self._control("POST", "reset", {})
 
-    def requests(self) -> dict:
-        return self._control("GET", "requests")
+    def requests(self, wait_for: int | None = None, timeout: float = 30) -> dict:
+        if wait_for is None:
+            return self._control("GET", "requests")
+        return self._control("GET", f"requests?wait_for={wait_for}&timeout={timeout}",
+                             timeout=timeout)
 
     def post_catalogue(self, body: bytes = b"{}", headers: dict | None = None,
                        method: str = "POST", timeout: float = 30):

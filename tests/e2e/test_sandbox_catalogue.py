@@ -55,6 +55,18 @@ def test_catalogue_reply_and_request_log(sandbox):
     assert len(logged) == 1
     assert logged[0]["method"] == "POST" and logged[0]["body"] == '{"client": "e2e"}'
     assert ["X-Tessel-Client", "tessel-installer"] in logged[0]["headers"]
+    assert (logged[0]["status"], logged[0]["fault"]) == (200, None)
+
+
+def test_waiting_for_requests(sandbox):
+    sandbox.set_fault("status", status=503, times=1)
+    sandbox.post_catalogue(method="GET")
+    sandbox.post_catalogue()
+    logged = sandbox.requests(wait_for=2, timeout=10)["catalogue"]
+    assert [(e["status"], (e["fault"] or {}).get("status")) for e in logged] == \
+        [(405, None), (200, 503)]
+    with pytest.raises(AssertionError, match="refused \\(408\\)"):
+        sandbox.requests(wait_for=3, timeout=0.2)
 
 
 @pytest.mark.parametrize("method, headers, body, status", [
@@ -129,6 +141,7 @@ def test_delay_fault_holds_the_reply_past_the_configured_timeout(sandbox):
     sandbox.set_fault("delay", stage="before_headers", times=1)
     silent = socket.create_connection(("127.0.0.1", 18080))
     silent.sendall(raw_request())
+    sandbox.requests(wait_for=1)  # its fault is taken: the next one cannot reach it
     sandbox.set_fault("delay", stage="after_headers", times=1)
     stalled = socket.create_connection(("127.0.0.1", 18080))
     stalled.sendall(raw_request())
