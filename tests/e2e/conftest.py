@@ -29,13 +29,14 @@ sandbox (session)
     An autouse fixture resets it before every test.
 
 venv (function)
-    A fresh virtual environment with pip, copied from one template per session. Attributes:
+    A fresh virtual environment with pip, made from one template per session by hard links
+    (the few files that name the venv's path are rewritten as new files). Attributes:
     path, python, bin_dir, home, env. `env` is the environment for running the program or pip
     in it: VIRTUAL_ENV set, its bin first on PATH, HOME and XDG_DATA_HOME / XDG_CONFIG_HOME in
     the test's own temporary folder, REQUESTS_CA_BUNDLE = the sandbox certificate (so pip
     trusts the index also without --trusted-host), PIP_DISABLE_PIP_VERSION_CHECK=1,
-    PIP_NO_INPUT=1, PIP_CONFIG_FILE=/dev/null, and no other PIP_*, proxy or Python variable
-    from outside. Methods: pip(*args, timeout=...) -> CompletedProcess (python -m pip, text
+    PIP_NO_INPUT=1, PIP_CONFIG_FILE=/dev/null, PIP_CACHE_DIR shared by the session, and no
+    other PIP_*, proxy or Python variable from outside. Methods: pip(*args, timeout=...) -> CompletedProcess (python -m pip, text
     output); installed() -> {name: version} of every distribution in the venv; data_dir ->
     the per-user data folder of the program in this venv's environment.
 
