@@ -172,6 +172,22 @@ TEST(PipRunner, RecordFileFollowsInstallsAndUninstalls) {
     EXPECT_EQ(env.record(), "tessel-enterprise[alder]\n");
 }
 
+TEST(PipRunner, OutcomeLinesCompareWithTheInstalledVersionsBeforeTheCall) {
+    FakeEnvironment env;
+    env.install("bundle-cedar", "1.0.0");
+    CapturedStdout out;
+    // Read by the runner itself: bundle-cedar is there at the given version.
+    run("install", {"bundle-cedar", "bundle-alder"}, "1.0.0");
+    // Handed in by a caller that has just read them: they are what counts.
+    const OrderedMap<std::string> handed_in{{"bundle-alder", "1.0.0"}};
+    _perform_pip_action("install", {"bundle-cedar", "bundle-alder"}, "1.0.0", std::nullopt, {},
+                        false, false, false, {}, &handed_in);
+    const std::string text = testing::without_frames(out.text());
+    EXPECT_EQ(text,
+              "\rbundle-cedar - N/A (already installed)\n\rbundle-alder - Installed!\n"
+              "\rbundle-cedar - Installed!\n\rbundle-alder - N/A (already installed)\n");
+}
+
 TEST(PipRunner, InvalidPackageTextStopsBeforeAnyChild) {
     FakeEnvironment env;
     CapturedStdout out;
