@@ -66,13 +66,11 @@ def test_signal_during_an_install(sandbox, venv, program, tmp_path, how):
     assert process.returncode == expected_status, stdout + err.decode()
     # The running child has ended (and was collected): nothing of it is left.
     assert not os.path.exists(f"/proc/{children[0]}")
-    # Its outcome line was printed; the bundle phase never started.
-    assert "\rtessel-enterprise (version 1.0.0) - " in stdout
+    # The signal reached pip within moments of its start, long before it could have finished:
+    # its outcome line is a failure, and it is not recorded. The bundle phase never started.
+    assert ("\rtessel-enterprise (version 1.0.0) - Installation failed. Use --debug for more "
+            "details.\n") in stdout
     assert "Installing Bundles:" not in stdout
     assert len(err.decode().splitlines()) == 1
-    installed = venv.installed()
-    assert "bundle-cedar" not in installed
-    recorded = record(venv) or []
-    assert recorded in ([], ["tessel-enterprise"])
-    assert ("tessel-enterprise" in recorded) == (
-        "\rtessel-enterprise (version 1.0.0) - Installed!" in stdout)
+    assert "bundle-cedar" not in venv.installed()
+    assert not record(venv)
