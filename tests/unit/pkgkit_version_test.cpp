@@ -136,7 +136,7 @@ TEST(VersionHelpers, HugeNumbersCompareExactly) {
 }
 
 TEST(VersionHelpers, GarbageNeverThrowsOrCrashes) {
-    std::mt19937 random(20261208);  // fixed seed: the same inputs every run
+    std::mt19937 random(20261208);  // fixed start value: the same inputs every run
     const std::string alphabet = "0123456789.!+-_vV abcdeprvostlih\t\n*=<>\xc2\xa0\xff";
     for (int round = 0; round < 3000; ++round) {
         std::string a;
