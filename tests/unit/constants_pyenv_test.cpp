@@ -240,6 +240,191 @@ TEST_F(PyenvTest, PipVersionAgreesWithImportlibMetadata) {
     }
 }
 
+// Hex of UTF-8 bytes, so that any character of a name or version survives the comparison.
+std::string hex(const std::string& bytes) {
+    static const char digits[] = "0123456789abcdef";
+    std::string out;
+    for (unsigned char c : bytes) {
+        out += digits[c >> 4];
+        out += digits[c & 15];
+    }
+    return out;
+}
+
+// The inventory is read by hand in the usual layout and by importlib.metadata otherwise; in every
+// layout, each compared with importlib.metadata in the same venv, the answer is importlib's: names
+// and versions as written, in its order, duplicates kept. TESSEL_TEST_INVENTORY_READER=direct
+// makes the child fail where it leaves the layout to importlib.metadata, which shows the way taken.
+TEST_F(PyenvTest, InventoryAgreesWithImportlibMetadataInEveryLayout) {
+    struct File {
+        std::string path;  // under "site/" (the venv's site-packages) or "extra/" (another folder)
+        std::string text;  // "@EXTRA@" stands for the other folder's path
+    };
+    struct Case {
+        const char* what;
+        std::vector<File> files;
+        bool by_hand;          // the usual layout: read without importlib.metadata
+        std::size_t listed;    // how many distributions importlib.metadata shows
+        std::string prepare;   // Python run in the venv, given the site and extra folders
+    };
+    const std::string plain_a = "Metadata-Version: 2.1\nName: alpha\nVersion: 1.0\n";
+    const std::vector<Case> cases{
+        {"plain dist-infos",
+         {{"site/alpha-1.0.dist-info/METADATA",
+           plain_a + "Requires-Dist: beta\nSummary: s\n\nName: not-a-header\nVersion: 9\n"},
+          {"site/Beta_Two-2.0rc1.dist-info/METADATA",
+           "Metadata-Version: 2.1\nName: Beta_Two\nVersion: 2.0rc1\nDescription-Content-Type: x\n"},
+          {"site/no_version-1.dist-info/METADATA", "Name: no_version\n"}},
+         true, 3, ""},
+        {"a distribution twice on sys.path",
+         {{"site/Twice-1.0.dist-info/METADATA", "Name: Twice\nVersion: 1.0\n"},
+          {"extra/Twice-2.0.dist-info/METADATA", "Name: Twice\nVersion: 2.0\n"},
+          {"site/zz-extra.pth", "@EXTRA@\n"}},
+         true, 2, ""},
+        {"an .egg-info directory",
+         {{"site/Legacy.Thing-0.5-py3.11.egg-info/PKG-INFO", "Name: Legacy.Thing\nVersion: 0.5\n"},
+          {"site/alpha-1.0.dist-info/METADATA", plain_a}},
+         true, 2, ""},
+        {"an egg-info file",
+         {{"site/Flat-0.3-py3.11.egg-info", "Name: Flat\nVersion: 0.3\n"},
+          {"site/alpha-1.0.dist-info/METADATA", plain_a}},
+         false, 2, ""},
+        {"two versions of one name in one directory",
+         {{"site/dup-1.0.dist-info/METADATA", "Name: dup\nVersion: 1.0\n"},
+          {"site/alpha-1.0.dist-info/METADATA", plain_a},
+          {"site/Dup-2.0.dist-info/METADATA", "Name: Dup\nVersion: 2.0\n"}},
+         false, 3, ""},
+        {"two names equal once normalised",
+         {{"site/a.b-1.0.dist-info/METADATA", "Name: a.b\nVersion: 1.0\n"},
+          {"site/A__B-2.0.dist-info/METADATA", "Name: A__B\nVersion: 2.0\n"}},
+         false, 2, ""},
+        {"a folded header",
+         {{"site/fold-1.0.dist-info/METADATA", "Name: fold\nVersion: 1.0\n  and more\n"}},
+         false, 1, ""},
+        {"a line that is no header",
+         {{"site/odd-1.0.dist-info/METADATA", "Name: odd\nnot a header\nVersion: 1.0\n"}},
+         false, 1, ""},
+        {"a field without a name",
+         {{"site/stray-1.0.dist-info/METADATA", "Name: stray\n: value\nVersion: 1.0\n"}},
+         false, 1, ""},
+        {"odd case of field names",
+         {{"site/oddcase-3.dist-info/METADATA", "NAME: OddCase\nversion: 3\n"}}, true, 1, ""},
+        {"blanks around values, first occurrence wins",
+         {{"site/blanks-1.0.dist-info/METADATA",
+           "Name: \t blanks  \nVersion:1.0 \t\nName: second\nVersion: 2\n"}},
+         true, 1, ""},
+        {"CRLF and CR line ends",
+         {{"site/crlf-1.0.dist-info/METADATA", "Name: crlf\r\nSummary: x\rVersion: 1.0\r\n\r\nb"}},
+         true, 1, ""},
+        {"non-ASCII text",
+         {{"site/cafe-1.0.dist-info/METADATA",
+           "Name: Caf\xc3\xa9\nVersion: 1.0\xe2\x80\xa8x\x0c\n"}},
+         true, 1, ""},
+        {"a dist-info without METADATA",
+         {{"site/bare-1.0.dist-info/RECORD", ""}, {"site/alpha-1.0.dist-info/METADATA", plain_a}},
+         false, 1, ""},
+        {"no Name", {{"site/anon-1.0.dist-info/METADATA", "Version: 1.0\n"}}, false, 0, ""},
+        {"bytes that are not UTF-8 after the header",
+         {{"site/latin-1.0.dist-info/METADATA", "Name: latin\nVersion: 1.0\n\nCaf\xe9\n"},
+          {"site/alpha-1.0.dist-info/METADATA", plain_a}},
+         false, 1, ""},
+        {"a zip archive on sys.path",
+         {{"site/alpha-1.0.dist-info/METADATA", plain_a}},
+         false, 2,
+         "import sys, zipfile, os\n"
+         "z = os.path.join(sys.argv[2], 'extra.zip')\n"
+         "with zipfile.ZipFile(z, 'w') as f:\n"
+         "    f.writestr('zipped-1.0.dist-info/METADATA', 'Name: zipped\\nVersion: 1.0\\n')\n"
+         "open(os.path.join(sys.argv[1], 'zip.pth'), 'w').write(z + '\\n')\n"},
+        {"another finder of distributions",
+         {{"site/alpha-1.0.dist-info/METADATA", plain_a},
+          {"site/finder_hook.pth", "import finder_hook\n"},
+          {"site/finder_hook.py",
+           "import sys\n"
+           "from importlib.metadata import Distribution, DistributionFinder\n"
+           "class Found(Distribution):\n"
+           "    def read_text(self, filename):\n"
+           "        if filename == 'METADATA':\n"
+           "            return 'Name: from-finder\\nVersion: 7.7\\n'\n"
+           "    def locate_file(self, path):\n"
+           "        return path\n"
+           "class Finder(DistributionFinder):\n"
+           "    def find_spec(self, *args, **kwargs):\n"
+           "        return None\n"
+           "    def find_distributions(self, context=DistributionFinder.Context()):\n"
+           "        return iter([Found()] if context.name in (None, 'from-finder') else [])\n"
+           "sys.meta_path.append(Finder())\n"}},
+         false, 2, ""},
+    };
+    const std::string oracle_code =
+        "import sys\n"
+        "sys.path[:] = [p for p in sys.path if p != '']\n"
+        "import importlib.metadata as m\n"
+        "for d in m.distributions():\n"
+        "    try:\n"
+        "        n, v = d.metadata.get('Name'), d.metadata.get('Version')\n"
+        "    except Exception:\n"
+        "        continue\n"
+        "    if n is not None:\n"
+        "        print(n.encode().hex(), (v or '').encode().hex())\n";
+    env_.set("PYTHONPATH", std::nullopt);
+    int index = 0;
+    for (const Case& c : cases) {
+        const fs::path venv = make_venv("venv" + std::to_string(++index));
+        const fs::path python = venv / "bin" / "python";
+        const std::string site =
+            oracle(python, "import sysconfig; print(sysconfig.get_paths()['purelib'], end='')");
+        const fs::path extra = dir_ / ("extra" + std::to_string(index));
+        fs::create_directories(extra);
+        for (const File& f : c.files) {
+            const bool in_site = f.path.rfind("site/", 0) == 0;
+            const fs::path path =
+                fs::path(in_site ? site : extra.string()) / f.path.substr(in_site ? 5 : 6);
+            std::string text = f.text;
+            if (auto at = text.find("@EXTRA@"); at != std::string::npos) {
+                text.replace(at, 7, extra.string());
+            }
+            fs::create_directories(path.parent_path());
+            std::ofstream(path, std::ios::binary) << text;
+        }
+        if (!c.prepare.empty()) {
+            auto done = platform::run({python.string(), "-c", c.prepare, site, extra.string()},
+                                      {platform::Stream::Capture, platform::Stream::Capture});
+            ASSERT_EQ(done.returncode, 0) << c.what << ": " << done.err;
+        }
+        env_.set("VIRTUAL_ENV", venv.string());
+
+        const std::string expected = oracle(python, oracle_code);
+        EXPECT_EQ(std::count(expected.begin(), expected.end(), '\n'), static_cast<long>(c.listed))
+            << c.what << ": the layout did not come out as built:\n" << expected;
+        auto listing = [] {
+            std::string out;
+            for (const pyenv::Distribution& d : pyenv::installed_distributions()) {
+                out += hex(d.name) + " " + hex(d.version) + "\n";
+            }
+            return out;
+        };
+        EXPECT_EQ(listing(), expected) << c.what;
+        env_.set("TESSEL_TEST_INVENTORY_READER", std::string("importlib"));
+        EXPECT_EQ(listing(), expected) << c.what << ", through importlib.metadata";
+
+        env_.set("TESSEL_TEST_INVENTORY_READER", std::string("direct"));
+        if (c.by_hand) {
+            EXPECT_EQ(listing(), expected) << c.what << ", read by hand";
+        } else {
+            try {
+                pyenv::installed_distributions();
+                ADD_FAILURE() << c.what << ": read by hand";
+            } catch (const RuntimeError& e) {
+                const std::string message = e.what();
+                EXPECT_NE(message.find("left to importlib.metadata"), std::string::npos)
+                    << c.what << ": " << e.what();
+            }
+        }
+        env_.set("TESSEL_TEST_INVENTORY_READER", std::nullopt);
+    }
+}
+
 TEST_F(PyenvTest, SupportedTagsOfTheBaseInterpreter) {
     fs::create_directories(dir_ / "bin");
     fs::create_symlink(kBasePython, dir_ / "bin" / "python3");
