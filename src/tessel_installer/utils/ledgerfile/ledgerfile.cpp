@@ -8,6 +8,7 @@
 #include "tessel_installer/logging.hpp"
 #include "tessel_installer/platform/paths.hpp"
 #include "tessel_installer/utils/ledgerfile/record_io.hpp"
+#include "tessel_installer/utils/pkgkit/unicode_text.hpp"
 
 namespace tessel_installer::ledgerfile {
 namespace {
@@ -67,43 +68,6 @@ void require_utf8(std::string_view text, const fs::path& path) {
         }
         i += length;
     }
-}
-
-// The characters a Python text strip removes: ASCII blanks and controls 0x1C-0x1F, and the
-// Unicode spaces and separators.
-bool is_white_space(char32_t c) {
-    return (c >= 0x09 && c <= 0x0D) || (c >= 0x1C && c <= 0x20) || c == 0x85 || c == 0xA0 ||
-           c == 0x1680 || (c >= 0x2000 && c <= 0x200A) || c == 0x2028 || c == 0x2029 ||
-           c == 0x202F || c == 0x205F || c == 0x3000;
-}
-
-// The code point starting at `at` of valid UTF-8, and its length in bytes.
-char32_t decode_at(std::string_view text, size_t at, size_t& length) {
-    const auto lead = static_cast<unsigned char>(text[at]);
-    length = lead < 0x80 ? 1 : lead < 0xE0 ? 2 : lead < 0xF0 ? 3 : 4;
-    char32_t c = length == 1 ? lead : lead & (0x7F >> length);
-    for (size_t k = 1; k < length; ++k)
-        c = (c << 6) | (static_cast<unsigned char>(text[at + k]) & 0x3F);
-    return c;
-}
-
-std::string_view strip(std::string_view line) {
-    size_t begin = 0;
-    while (begin < line.size()) {
-        size_t length = 0;
-        if (!is_white_space(decode_at(line, begin, length))) break;
-        begin += length;
-    }
-    size_t end = line.size();
-    while (end > begin) {
-        size_t start = end - 1;
-        while (start > begin && (static_cast<unsigned char>(line[start]) & 0xC0) == 0x80)
-            --start;
-        size_t length = 0;
-        if (!is_white_space(decode_at(line, start, length))) break;
-        end = start;
-    }
-    return line.substr(begin, end - begin);
 }
 
 // Calls `each` with every line of the text, without its line break. "\n", "\r\n" and a lone "\r"
@@ -171,7 +135,7 @@ std::set<std::string> read_stored_packages() {
 
     std::set<std::string> names;
     for_each_line(*content, [&names](std::string_view line) {
-        const std::string_view name = strip(line);
+        const std::string_view name = pkgkit::text::trim_unicode_space(line);
         if (!name.empty()) names.emplace(name);
     });
     return names;
@@ -192,7 +156,7 @@ void remove_package_name(const std::string& package) {
     std::string kept;
     kept.reserve(content->size());
     for_each_line(*content, [&](std::string_view line) {
-        const std::string_view entry = strip(line);
+        const std::string_view entry = pkgkit::text::trim_unicode_space(line);
         if (entry == package) return;
         kept += entry;
         kept += detail::LINE_END;
