@@ -38,18 +38,18 @@ bool ActionResult::all_succeeded() const {
 std::vector<std::string> _download_options(const std::string& folder,
                                            const OptionalList& platform,
                                            const OptionalText& python_version) {
+    const bool by_platform = platform.has_value() && !platform->empty();
+    const bool by_python = python_version.has_value() && !python_version->empty();
     std::vector<std::string> options{"--dest", folder};
-    if (platform.has_value() && !platform->empty()) {
-        options.emplace_back(ONLY_BINARY);
+    // Either restriction asks for wheels only; the switch comes once, right after the folder.
+    if (by_platform || by_python) options.emplace_back(ONLY_BINARY);
+    if (by_platform) {
         for (const auto& tag : *platform) {
             options.emplace_back("--platform");
             options.push_back(tag);
         }
     }
-    if (python_version.has_value() && !python_version->empty()) {
-        bool has_only_binary = false;
-        for (const auto& option : options) has_only_binary = has_only_binary || option == ONLY_BINARY;
-        if (!has_only_binary) options.emplace_back(ONLY_BINARY);
+    if (by_python) {
         options.emplace_back("--python-version");
         options.push_back(*python_version);
     }
