@@ -1,7 +1,6 @@
 // The pip runner: one pip child per package, strictly one after the other, each with an argument
 // vector built here, its outcome recorded and the record of installed packages kept up to date.
 #include <chrono>
-#include <csignal>
 #include <cstdio>
 #include <iostream>
 #include <string>
@@ -38,16 +37,12 @@ std::vector<std::string> _action_words(std::string_view action) {
     return words;
 }
 
-// Waits for a child whose output goes to the terminal. A Ctrl-C from the terminal reaches the
-// child through its process group already; a termination request sent to this process alone is
-// passed on once, so the child ends the same way. We never stop waiting before it has ended.
+// Waits for a child whose output goes to the terminal; a termination request is passed on to it.
+// We never stop waiting before it has ended.
 int _wait_passing_on_termination(platform::Process& process) {
     bool passed_on = false;
-    while (!process.wait_for(std::chrono::milliseconds(300))) {
-        if (!passed_on && platform::pending_interrupt() == SIGTERM) {
-            process.send_signal(SIGTERM);
-            passed_on = true;
-        }
+    while (!platform::wait_passing_on_termination(process, std::chrono::milliseconds(300),
+                                                  passed_on)) {
     }
     return process.returncode().value_or(constants::ERROR);
 }

@@ -69,6 +69,14 @@ struct CompletedProcess {
     std::string err;  // empty unless captured
 };
 
+// Waits like Process::wait_for, and passes a termination request (SIGTERM) recorded meanwhile on
+// to the child once: an interrupt from the terminal reaches the child through its process group
+// already, a termination request sent to this process alone does not. A signal that cuts the wait
+// short does not end it: it goes on until the child ends or `limit` is over. `passed_on` remembers
+// across calls that the request was sent. True when the child has ended.
+bool wait_passing_on_termination(Process& process, std::chrono::milliseconds limit,
+                                 bool& passed_on);
+
 // Starts a child and waits for it.
 CompletedProcess run(const std::vector<std::string>& argv, SpawnOptions options = {});
 

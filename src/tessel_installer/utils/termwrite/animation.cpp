@@ -1,7 +1,6 @@
 // The progress line while a pip child runs, and the outcome line that replaces it.
 #include <array>
 #include <chrono>
-#include <csignal>
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -9,15 +8,12 @@
 
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/platform/process.hpp"
-#include "tessel_installer/platform/signals.hpp"
 #include "tessel_installer/utils/pkgkit/pkgkit.hpp"
 #include "tessel_installer/utils/termwrite/termwrite.hpp"
 
 namespace tessel_installer::termwrite {
 
 namespace {
-
-using Clock = std::chrono::steady_clock;
 
 constexpr std::chrono::milliseconds FRAME_INTERVAL{300};
 
@@ -31,25 +27,6 @@ std::string _label(const std::string& package, const std::optional<std::string>&
         return package + " (version " + *version + ")";
     }
     return package;
-}
-
-// Waits out one frame interval, returning early the moment the child ends. A signal of ours cuts
-// a wait short; a termination request is then passed on to the child once (an interrupt from the
-// terminal reaches the child through its process group already), and the wait goes on until the
-// child ends or the interval is over, so the frames keep their cadence.
-bool _wait_one_frame(platform::Process& process, bool& termination_forwarded) {
-    const Clock::time_point deadline = Clock::now() + FRAME_INTERVAL;
-    for (;;) {
-        const auto remaining =
-            std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
-        const bool ended = remaining.count() > 0 ? process.wait_for(remaining) : process.poll();
-        if (!termination_forwarded && platform::pending_interrupt() == SIGTERM) {
-            termination_forwarded = true;
-            if (!ended) process.send_signal(SIGTERM);
-        }
-        if (ended) return true;
-        if (remaining.count() <= 0) return false;
-    }
 }
 
 std::string_view _outcome_text(int status, const std::string& package,
@@ -101,7 +78,10 @@ void display_progress_animation(platform::Process& process, const std::string& p
     bool termination_forwarded = false;
     for (std::size_t frame = 0;; frame = (frame + 1) % frames.size()) {
         print_with_flush(frames[frame]);
-        if (_wait_one_frame(process, termination_forwarded)) break;
+        // A termination request is passed on to the child; the frames keep their cadence.
+        if (platform::wait_passing_on_termination(process, FRAME_INTERVAL, termination_forwarded)) {
+            break;
+        }
     }
     handle_process_exit_code(process, package, printable_package, version, action,
                              installed_packages, upgrade);
