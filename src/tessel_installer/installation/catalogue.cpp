@@ -16,6 +16,7 @@
 #include "tessel_installer/config.hpp"
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/installation/engine.hpp"
+#include "tessel_installer/utils/pkgkit/unicode_text.hpp"
 #include "tessel_installer/utils/termwrite/termwrite.hpp"
 
 namespace tessel_installer::installer {
@@ -23,6 +24,7 @@ namespace tessel_installer::installer {
 namespace {
 
 using nlohmann::json;
+using pkgkit::text::is_ascii_alnum;
 
 // ---- libcurl handles ----------------------------------------------------------------------------
 
@@ -117,10 +119,6 @@ const std::string* _string_member(const json& element, const char* key) {
     return it->get_ptr<const std::string*>();
 }
 
-bool _is_ascii_alnum(char c) noexcept {
-    return (c >= 'A' && c <= 'Z') || (c >= 'a' && c <= 'z') || (c >= '0' && c <= '9');
-}
-
 void _print_invalid_package(const std::string& text) {
     termwrite::print_message("Invalid package " + text + " or no access to the given package.");
 }
@@ -130,11 +128,11 @@ void _print_invalid_package(const std::string& text) {
 // ---- Names --------------------------------------------------------------------------------------
 
 bool _is_valid_package_name(std::string_view name) noexcept {
-    if (name.empty() || !_is_ascii_alnum(name.front()) || !_is_ascii_alnum(name.back())) {
+    if (name.empty() || !is_ascii_alnum(name.front()) || !is_ascii_alnum(name.back())) {
         return false;
     }
     return std::all_of(name.begin(), name.end(), [](char c) {
-        return _is_ascii_alnum(c) || c == '.' || c == '_' || c == '-';
+        return is_ascii_alnum(c) || c == '.' || c == '_' || c == '-';
     });
 }
 
