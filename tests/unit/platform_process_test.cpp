@@ -287,3 +287,55 @@ TEST_F(ProcessTest, ARelativePathEntryIsMadeAbsolute) {
 }
 
 }  // namespace
+
+// A termination request recorded by our handler is passed on to the running child, once; an
+// interrupt is not (the terminal delivers it to the whole process group already).
+TEST_F(ProcessTest, AWaitPassesATerminationRequestOnOnce) {
+    namespace platform = tessel_installer::platform;
+    struct Case {
+        const char* name;
+        int pending;            // the signal we raise before waiting, or 0
+        bool already_passed_on;
+        const char* script;
+        bool ends;              // within the wait
+        int returncode;         // when it ends
+        bool passed_on_after;
+    };
+    const Case cases[] = {
+        {"term is passed on", SIGTERM, false, "exec sleep 30", true, -SIGTERM, true},
+        {"term passed on before is not sent again", SIGTERM, true, "exec sleep 30", false, 0, true},
+        {"an interrupt is not passed on", SIGINT, false, "exec sleep 30", false, 0, false},
+        {"no request: the child's own status", 0, false, "exit 3", true, 3, false},
+    };
+    struct sigaction old_int {}, old_term {};
+    ::sigaction(SIGINT, nullptr, &old_int);
+    ::sigaction(SIGTERM, nullptr, &old_term);
+    platform::install_interrupt_handlers();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        platform::clear_pending_interrupt();
+        Process child = Process::spawn({"sh", "-c", c.script});
+        if (c.pending != 0) {
+            ASSERT_EQ(std::raise(c.pending), 0);
+        }
+        bool passed_on = c.already_passed_on;
+        // Rounds as the callers make them: a child that should keep running gets a few, past the
+        // point where the request would have been passed on; one that should end, up to a minute.
+        bool ended = false;
+        for (int round = 0; !ended && round < (c.ends ? 300 : 3); ++round) {
+            ended = platform::wait_passing_on_termination(child, 200ms, passed_on);
+        }
+        const bool running = !child.poll();
+        if (running) child.send_signal(SIGKILL);
+        child.wait();
+        EXPECT_EQ(ended, c.ends);
+        EXPECT_EQ(running, !c.ends);
+        EXPECT_EQ(passed_on, c.passed_on_after);
+        if (c.ends) {
+            EXPECT_EQ(child.returncode(), c.returncode);
+        }
+    }
+    platform::clear_pending_interrupt();
+    ::sigaction(SIGINT, &old_int, nullptr);
+    ::sigaction(SIGTERM, &old_term, nullptr);
+}
