@@ -14,23 +14,10 @@
 #include <vector>
 
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/platform/windows_text.hpp"
 
 namespace tessel_installer::platform {
 namespace {
-
-std::string last_error_text(DWORD code) {
-    LPSTR buffer = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-    std::string text = length != 0 && buffer != nullptr ? std::string(buffer, length)
-                                                        : "error " + std::to_string(code);
-    if (buffer != nullptr) LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ')) {
-        text.pop_back();
-    }
-    return text;
-}
 
 // The local (non-roaming) application data folder of the user, e.g. C:\Users\NAME\AppData\Local.
 std::filesystem::path local_app_data() {
@@ -72,7 +59,7 @@ std::filesystem::path executable_dir() {
             GetModuleFileNameW(nullptr, buffer.data(), static_cast<DWORD>(buffer.size()));
         if (length == 0) {
             throw OSError("Cannot determine the path of the running program: " +
-                          last_error_text(GetLastError()));
+                          windows_error_text(GetLastError()));
         }
         if (length < buffer.size()) {
             buffer.resize(length);

@@ -16,6 +16,7 @@
 
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/process.hpp"
+#include "tessel_installer/platform/windows_text.hpp"
 
 namespace tessel_installer::platform {
 namespace detail {
@@ -25,40 +26,8 @@ HANDLE interrupt_event() noexcept;
 
 namespace {
 
-std::wstring widen(const std::string& text) {
-    if (text.empty()) return {};
-    int n = MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
-    std::wstring out(static_cast<std::size_t>(n), L'\0');
-    MultiByteToWideChar(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n);
-    return out;
-}
-
-std::string narrow(const std::wstring& text) {
-    if (text.empty()) return {};
-    int n = WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), nullptr, 0,
-                                nullptr, nullptr);
-    std::string out(static_cast<std::size_t>(n), '\0');
-    WideCharToMultiByte(CP_UTF8, 0, text.data(), static_cast<int>(text.size()), out.data(), n,
-                        nullptr, nullptr);
-    return out;
-}
-
-std::string error_text(DWORD code) {
-    wchar_t* buffer = nullptr;
-    DWORD n = FormatMessageW(FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM |
-                                 FORMAT_MESSAGE_IGNORE_INSERTS,
-                             nullptr, code, 0, reinterpret_cast<wchar_t*>(&buffer), 0, nullptr);
-    std::wstring message = n && buffer ? std::wstring(buffer, n) : L"error " + std::to_wstring(code);
-    if (buffer) LocalFree(buffer);
-    while (!message.empty() && (message.back() == L'\r' || message.back() == L'\n' ||
-                                message.back() == L' ' || message.back() == L'.')) {
-        message.pop_back();
-    }
-    return narrow(message);
-}
-
 [[noreturn]] void fail(const std::string& program, DWORD code) {
-    throw OSError("cannot start " + program + ": " + error_text(code));
+    throw OSError("cannot start " + program + ": " + windows_error_text(code));
 }
 
 class UniqueHandle {
@@ -333,7 +302,7 @@ void Process::send_signal(int) {
     Impl& p = *impl_;
     if (p.returncode) return;
     if (!TerminateProcess(p.process.get(), 1) && WaitForSingleObject(p.process.get(), 0) != WAIT_OBJECT_0) {
-        throw OSError("cannot signal " + p.args.front() + ": " + error_text(GetLastError()));
+        throw OSError("cannot signal " + p.args.front() + ": " + windows_error_text(GetLastError()));
     }
 }
 

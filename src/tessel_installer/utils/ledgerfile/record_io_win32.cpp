@@ -9,25 +9,11 @@
 #include <string>
 
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/platform/windows_text.hpp"
 #include "tessel_installer/utils/ledgerfile/record_io.hpp"
 
 namespace tessel_installer::ledgerfile::detail {
 namespace {
-
-std::string system_text(DWORD code) {
-    LPSTR buffer = nullptr;
-    const DWORD length = FormatMessageA(
-        FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS,
-        nullptr, code, 0, reinterpret_cast<LPSTR>(&buffer), 0, nullptr);
-    std::string text =
-        length != 0 && buffer != nullptr ? std::string(buffer, length) : "unknown error";
-    if (buffer != nullptr) LocalFree(buffer);
-    while (!text.empty() && (text.back() == '\n' || text.back() == '\r' || text.back() == ' ' ||
-                             text.back() == '.')) {
-        text.pop_back();
-    }
-    return text;
-}
 
 std::string in_quotes(const std::filesystem::path& path) {
     return "'" + path_text(path) + "'";
@@ -36,7 +22,7 @@ std::string in_quotes(const std::filesystem::path& path) {
 // The error kind of a Windows error code, with the text "[WinError N] reason: 'path'".
 [[noreturn]] void raise_os_error(DWORD code, const std::string& what) {
     const std::string message =
-        "[WinError " + std::to_string(code) + "] " + system_text(code) + ": " + what;
+        "[WinError " + std::to_string(code) + "] " + platform::windows_error_text(code) + ": " + what;
     switch (code) {
         case ERROR_ACCESS_DENIED:
         case ERROR_SHARING_VIOLATION:
