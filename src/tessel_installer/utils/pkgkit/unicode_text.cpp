@@ -139,6 +139,69 @@ std::string to_lower(std::string_view text) {
     return out;
 }
 
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+
+void append_byte_escape(std::string& out, unsigned char byte) {
+    out += "\\x";
+    out.push_back(kHex[byte >> 4]);
+    out.push_back(kHex[byte & 0xF]);
+}
+
+void append_code_point_escape(std::string& out, char32_t cp) {
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(cp >> shift) & 0xF]);
+}
+
+// Code points that steer the terminal or the reading order rather than showing a letter: C1
+// controls, line and paragraph separators, and the bidirectional overrides and isolates that can
+// make a line read differently from what it holds.
+constexpr bool is_invisible_control(char32_t cp) noexcept {
+    return (cp >= 0x80 && cp <= 0x9F) || cp == 0x200E || cp == 0x200F || cp == 0x2028 ||
+           cp == 0x2029 || (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
+void append_terminal_safe(std::string& out, std::string_view text, bool quoted) {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[pos]);
+        if (byte < 0x80) {
+            if (quoted && (byte == '\'' || byte == '\\')) {
+                out.push_back('\\');
+                out.push_back(static_cast<char>(byte));
+            } else if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
+                append_byte_escape(out, byte);
+            } else {
+                out.push_back(static_cast<char>(byte));
+            }
+            ++pos;
+            continue;
+        }
+        const std::optional<Decoded> decoded = decode_at(text, pos);
+        if (!decoded) {
+            append_byte_escape(out, byte);
+            ++pos;
+            continue;
+        }
+        if (is_invisible_control(decoded->code_point)) {
+            append_code_point_escape(out, decoded->code_point);
+        } else {
+            out.append(text.substr(pos, decoded->length));
+        }
+        pos += decoded->length;
+    }
+}
+
+}  // namespace
+
+std::string terminal_safe(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    append_terminal_safe(out, text, false);
+    return out;
+}
+
 std::string quote_for_message(std::string_view text) {
     constexpr std::size_t keep = 60;
     std::string_view head = text;
@@ -149,27 +212,11 @@ std::string quote_for_message(std::string_view text) {
         tail = text.substr(text.size() - keep);
         cut = true;
     }
-    auto escape = [](std::string& out, std::string_view part) {
-        static constexpr char hex[] = "0123456789abcdef";
-        for (char c : part) {
-            const auto u = static_cast<unsigned char>(c);
-            if (c == '\'' || c == '\\') {
-                out.push_back('\\');
-                out.push_back(c);
-            } else if (u < 0x20 || u == 0x7F) {
-                out += "\\x";
-                out.push_back(hex[u >> 4]);
-                out.push_back(hex[u & 0xF]);
-            } else {
-                out.push_back(c);
-            }
-        }
-    };
     std::string out = "'";
-    escape(out, head);
+    append_terminal_safe(out, head, true);
     if (cut) {
         out += "...";
-        escape(out, tail);
+        append_terminal_safe(out, tail, true);
     }
     out += "'";
     if (cut) out += " (" + std::to_string(text.size()) + " bytes)";
