@@ -1,5 +1,7 @@
 #include "tessel_installer/utils/pkgkit/unicode_text.hpp"
 
+#include "tessel_installer/terminal_text.hpp"
+
 #include <cstdint>
 #include <optional>
 
@@ -11,42 +13,7 @@
 namespace tessel_installer::pkgkit::text {
 namespace {
 
-struct Decoded {
-    char32_t code_point;
-    std::size_t length;
-};
-
-// Decodes one UTF-8 sequence at `pos`; none for an invalid or truncated one.
-std::optional<Decoded> decode_at(std::string_view s, std::size_t pos) noexcept {
-    const auto b0 = static_cast<unsigned char>(s[pos]);
-    if (b0 < 0x80) return Decoded{b0, 1};
-    std::size_t len = 0;
-    char32_t cp = 0;
-    if ((b0 & 0xE0) == 0xC0) {
-        len = 2;
-        cp = b0 & 0x1F;
-    } else if ((b0 & 0xF0) == 0xE0) {
-        len = 3;
-        cp = b0 & 0x0F;
-    } else if ((b0 & 0xF8) == 0xF0) {
-        len = 4;
-        cp = b0 & 0x07;
-    } else {
-        return std::nullopt;
-    }
-    if (pos + len > s.size()) return std::nullopt;
-    for (std::size_t k = 1; k < len; ++k) {
-        const auto b = static_cast<unsigned char>(s[pos + k]);
-        if ((b & 0xC0) != 0x80) return std::nullopt;
-        cp = (cp << 6) | (b & 0x3F);
-    }
-    // Overlong forms and surrogates are not characters.
-    if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
-        cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-        return std::nullopt;
-    }
-    return Decoded{cp, len};
-}
+using tessel_installer::text::decode_utf8_at;
 
 bool is_unicode_space(char32_t cp) noexcept {
     return (cp >= 0x09 && cp <= 0x0D) || (cp >= 0x1C && cp <= 0x20) || cp == 0x85 || cp == 0xA0 ||
@@ -97,7 +64,7 @@ bool iequals_ascii(std::string_view a, std::string_view lower_b) noexcept {
 std::string_view trim_unicode_space(std::string_view text) noexcept {
     std::size_t begin = 0;
     while (begin < text.size()) {
-        const auto d = decode_at(text, begin);
+        const auto d = decode_utf8_at(text, begin);
         if (!d || !is_unicode_space(d->code_point)) break;
         begin += d->length;
     }
@@ -109,7 +76,7 @@ std::string_view trim_unicode_space(std::string_view text) noexcept {
                (static_cast<unsigned char>(text[start]) & 0xC0) == 0x80) {
             --start;
         }
-        const auto d = decode_at(text, start);
+        const auto d = decode_utf8_at(text, start);
         if (!d || start + d->length != end || !is_unicode_space(d->code_point)) break;
         end = start;
     }
@@ -127,7 +94,7 @@ std::string to_lower(std::string_view text) {
             ++pos;
             continue;
         }
-        const auto d = decode_at(text, pos);
+        const auto d = decode_utf8_at(text, pos);
         if (!d) {
             out.push_back(c);
             ++pos;
@@ -136,69 +103,6 @@ std::string to_lower(std::string_view text) {
         append_utf8(out, lower_code_point(d->code_point));
         pos += d->length;
     }
-    return out;
-}
-
-namespace {
-
-constexpr char kHex[] = "0123456789abcdef";
-
-void append_byte_escape(std::string& out, unsigned char byte) {
-    out += "\\x";
-    out.push_back(kHex[byte >> 4]);
-    out.push_back(kHex[byte & 0xF]);
-}
-
-void append_code_point_escape(std::string& out, char32_t cp) {
-    out += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(cp >> shift) & 0xF]);
-}
-
-// Code points that steer the terminal or the reading order rather than showing a letter: C1
-// controls, line and paragraph separators, and the bidirectional overrides and isolates that can
-// make a line read differently from what it holds.
-constexpr bool is_invisible_control(char32_t cp) noexcept {
-    return (cp >= 0x80 && cp <= 0x9F) || cp == 0x200E || cp == 0x200F || cp == 0x2028 ||
-           cp == 0x2029 || (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
-}
-
-void append_terminal_safe(std::string& out, std::string_view text, bool quoted) {
-    std::size_t pos = 0;
-    while (pos < text.size()) {
-        const auto byte = static_cast<unsigned char>(text[pos]);
-        if (byte < 0x80) {
-            if (quoted && (byte == '\'' || byte == '\\')) {
-                out.push_back('\\');
-                out.push_back(static_cast<char>(byte));
-            } else if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
-                append_byte_escape(out, byte);
-            } else {
-                out.push_back(static_cast<char>(byte));
-            }
-            ++pos;
-            continue;
-        }
-        const std::optional<Decoded> decoded = decode_at(text, pos);
-        if (!decoded) {
-            append_byte_escape(out, byte);
-            ++pos;
-            continue;
-        }
-        if (is_invisible_control(decoded->code_point)) {
-            append_code_point_escape(out, decoded->code_point);
-        } else {
-            out.append(text.substr(pos, decoded->length));
-        }
-        pos += decoded->length;
-    }
-}
-
-}  // namespace
-
-std::string terminal_safe(std::string_view text) {
-    std::string out;
-    out.reserve(text.size());
-    append_terminal_safe(out, text, false);
     return out;
 }
 
@@ -213,10 +117,10 @@ std::string quote_for_message(std::string_view text) {
         cut = true;
     }
     std::string out = "'";
-    append_terminal_safe(out, head, true);
+    tessel_installer::text::append_terminal_safe(out, head, true);
     if (cut) {
         out += "...";
-        append_terminal_safe(out, tail, true);
+        tessel_installer::text::append_terminal_safe(out, tail, true);
     }
     out += "'";
     if (cut) out += " (" + std::to_string(text.size()) + " bytes)";

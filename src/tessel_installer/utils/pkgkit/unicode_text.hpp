@@ -5,6 +5,8 @@
 #include <string>
 #include <string_view>
 
+#include "tessel_installer/terminal_text.hpp"
+
 namespace tessel_installer::pkgkit::text {
 
 constexpr bool is_ascii_digit(char c) noexcept { return c >= '0' && c <= '9'; }
@@ -32,12 +34,8 @@ std::string_view trim_unicode_space(std::string_view text) noexcept;
 // platform has them. Invalid UTF-8 is copied unchanged.
 std::string to_lower(std::string_view text);
 
-// Text that came from outside (the network, the record file, a child's output, file names) as it
-// may be shown on a terminal: every control character but tab (C0 with NUL and line breaks, DEL,
-// C1, and so the start of every escape sequence) and the bidirectional controls appear escaped
-// (\x1b, \u0085), as do bytes that are not valid UTF-8; valid UTF-8 is kept. The result is one
-// line that cannot move the cursor, clear the screen or hide what follows.
-std::string terminal_safe(std::string_view text);
+// The one terminal-safe rendering of outside text, also under this unit's name.
+using tessel_installer::text::terminal_safe;
 
 // A short, printable rendering of arbitrary input for error messages: quoted, control bytes
 // escaped, and cut in the middle when long, so a huge input cannot flood the terminal.

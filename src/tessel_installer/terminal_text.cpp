@@ -1,0 +1,100 @@
+#include "tessel_installer/terminal_text.hpp"
+
+namespace tessel_installer::text {
+namespace {
+
+constexpr char kHex[] = "0123456789abcdef";
+
+void append_byte_escape(std::string& out, unsigned char byte) {
+    out += "\\x";
+    out.push_back(kHex[byte >> 4]);
+    out.push_back(kHex[byte & 0xF]);
+}
+
+void append_code_point_escape(std::string& out, char32_t cp) {
+    out += "\\u";
+    for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(cp >> shift) & 0xF]);
+}
+
+// Code points that steer the terminal or the reading order rather than showing a letter: C1
+// controls, line and paragraph separators, and the bidirectional overrides and isolates that can
+// make a line read differently from what it holds.
+constexpr bool is_invisible_control(char32_t cp) noexcept {
+    return (cp >= 0x80 && cp <= 0x9F) || cp == 0x200E || cp == 0x200F || cp == 0x2028 ||
+           cp == 0x2029 || (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+}
+
+}  // namespace
+
+std::optional<DecodedCodePoint> decode_utf8_at(std::string_view s, std::size_t pos) noexcept {
+    const auto b0 = static_cast<unsigned char>(s[pos]);
+    if (b0 < 0x80) return DecodedCodePoint{b0, 1};
+    std::size_t len = 0;
+    char32_t cp = 0;
+    if ((b0 & 0xE0) == 0xC0) {
+        len = 2;
+        cp = b0 & 0x1F;
+    } else if ((b0 & 0xF0) == 0xE0) {
+        len = 3;
+        cp = b0 & 0x0F;
+    } else if ((b0 & 0xF8) == 0xF0) {
+        len = 4;
+        cp = b0 & 0x07;
+    } else {
+        return std::nullopt;
+    }
+    if (pos + len > s.size()) return std::nullopt;
+    for (std::size_t k = 1; k < len; ++k) {
+        const auto b = static_cast<unsigned char>(s[pos + k]);
+        if ((b & 0xC0) != 0x80) return std::nullopt;
+        cp = (cp << 6) | (b & 0x3F);
+    }
+    // Overlong forms and surrogates are not characters.
+    if ((len == 2 && cp < 0x80) || (len == 3 && cp < 0x800) || (len == 4 && cp < 0x10000) ||
+        cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
+        return std::nullopt;
+    }
+    return DecodedCodePoint{cp, len};
+}
+
+
+void append_terminal_safe(std::string& out, std::string_view text, bool quoted) {
+    std::size_t pos = 0;
+    while (pos < text.size()) {
+        const auto byte = static_cast<unsigned char>(text[pos]);
+        if (byte < 0x80) {
+            if (quoted && (byte == '\'' || byte == '\\')) {
+                out.push_back('\\');
+                out.push_back(static_cast<char>(byte));
+            } else if ((byte < 0x20 && byte != '\t') || byte == 0x7F) {
+                append_byte_escape(out, byte);
+            } else {
+                out.push_back(static_cast<char>(byte));
+            }
+            ++pos;
+            continue;
+        }
+        const std::optional<DecodedCodePoint> decoded = decode_utf8_at(text, pos);
+        if (!decoded) {
+            append_byte_escape(out, byte);
+            ++pos;
+            continue;
+        }
+        if (is_invisible_control(decoded->code_point)) {
+            append_code_point_escape(out, decoded->code_point);
+        } else {
+            out.append(text.substr(pos, decoded->length));
+        }
+        pos += decoded->length;
+    }
+}
+
+
+std::string terminal_safe(std::string_view text) {
+    std::string out;
+    out.reserve(text.size());
+    append_terminal_safe(out, text, false);
+    return out;
+}
+
+}  // namespace tessel_installer::text
