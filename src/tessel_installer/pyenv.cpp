@@ -15,6 +15,7 @@
 
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/process.hpp"
+#include "tessel_installer/terminal_text.hpp"
 
 namespace tessel_installer::pyenv {
 namespace {
@@ -222,9 +223,12 @@ std::string query(std::string_view what, std::string_view script) {
     if (done.returncode != 0) {
         std::string err = done.err;
         while (!err.empty() && (err.back() == '\n' || err.back() == '\r')) err.pop_back();
-        throw RuntimeError("the query of " + std::string(what) + " failed: " + python +
-                           " -c <script> exited with status " + std::to_string(done.returncode) +
-                           (err.empty() ? std::string() : ": " + err));
+        // The child's words go into a one-line message: rendered, so a NUL cannot cut it short
+        // and a control sequence cannot reach the terminal.
+        throw RuntimeError("the query of " + std::string(what) + " failed: " +
+                           text::terminal_safe(python) + " -c <script> exited with status " +
+                           std::to_string(done.returncode) +
+                           (err.empty() ? std::string() : ": " + text::terminal_safe(err)));
     }
     return done.out;
 }
@@ -232,8 +236,9 @@ std::string query(std::string_view what, std::string_view script) {
 [[noreturn]] void unreadable(std::string_view what, const std::string& output) {
     constexpr std::size_t kShown = 200;
     throw RuntimeError("the query of " + std::string(what) + " gave unreadable output from " +
-                       interpreter_path() + ": " +
-                       (output.size() > kShown ? output.substr(0, kShown) + "..." : output));
+                       text::terminal_safe(interpreter_path()) + ": " +
+                       text::terminal_safe(output.size() > kShown ? output.substr(0, kShown) + "..."
+                                                                  : output));
 }
 
 }  // namespace

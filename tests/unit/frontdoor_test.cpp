@@ -213,15 +213,15 @@ TEST(FrontdoorDispatch, EachLineReachesOneOperationWithExactlyTheGivenValues) {
     }
 }
 
-TEST(FrontdoorDispatch, InterruptHandlersGoInBeforeAnEngineOperationOnly) {
+TEST(FrontdoorDispatch, InterruptHandlersGoInBeforeEveryAction) {
     EXPECT_EQ(invoke({"list-packages"}).calls,
               (std::vector<std::string>{"install_interrupt_handlers()", "list_packages()"}));
     EXPECT_EQ(invoke({"uninstall"}).calls,
               (std::vector<std::string>{"install_interrupt_handlers()",
                                         "uninstall_packages(debug=false)"}));
-    // The requirements check, help and usage errors start no pip child.
+    // The requirements check starts interpreter queries; help and usage errors start no child.
     EXPECT_EQ(invoke({"check-requirements"}).calls,
-              (std::vector<std::string>{"print_check_results()"}));
+              (std::vector<std::string>{"install_interrupt_handlers()", "print_check_results()"}));
     EXPECT_TRUE(invoke({"install", "--help"}).calls.empty());
     EXPECT_TRUE(invoke({"install", "--bogus"}).calls.empty());
 }
@@ -572,9 +572,10 @@ TEST(FrontdoorErrors, AnInterruptEndsWith128PlusTheSignal) {
         EXPECT_EQ(failed.err, "tessel-installer: interrupted\n");
     }
 
-    // Without handlers (the requirements check) nothing was recorded on the program's behalf.
+    // Without handlers nothing was recorded on the program's behalf.
     Recorder recorder;
     Operations ops = recorder.operations();
+    ops.install_interrupt_handlers = nullptr;
     ops.pending_interrupt = [] { return SIGINT; };
     EXPECT_EQ(invoke({"check-requirements"}, ops).status, 0);
 }

@@ -303,18 +303,24 @@ TEST_F(ProcessTest, AWaitPassesATerminationRequestOnOnce) {
     };
     const Case cases[] = {
         {"term is passed on", SIGTERM, false, "exec sleep 30", true, -SIGTERM, true},
-        {"term passed on before is not sent again", SIGTERM, true, "exec sleep 30", false, 0, true},
+        {"passed on once however many waits", SIGTERM, false,
+         "trap 'echo got' TERM; echo ready; while :; do sleep 0.05; done", false, 0, true},
+        {"hangup is passed on as itself", SIGHUP, false, "exec sleep 30", true, -SIGHUP, true},
         {"an interrupt is not passed on", SIGINT, false, "exec sleep 30", false, 0, false},
         {"no request: the child's own status", 0, false, "exit 3", true, 3, false},
     };
-    struct sigaction old_int {}, old_term {};
+    struct sigaction old_int {}, old_term {}, old_hup {};
     ::sigaction(SIGINT, nullptr, &old_int);
     ::sigaction(SIGTERM, nullptr, &old_term);
+    ::sigaction(SIGHUP, nullptr, &old_hup);
     platform::install_interrupt_handlers();
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         platform::clear_pending_interrupt();
-        Process child = Process::spawn({"sh", "-c", c.script});
+        Process child = Process::spawn({"sh", "-c", c.script}, {platform::Stream::Capture});
+        const bool traps = std::string_view(c.script).find("trap") != std::string_view::npos;
+        // A child that handles the request is asked only once it is ready to hear it.
+        while (traps && child.stdout_text().empty() && !child.poll()) child.wait_for(50ms);
         if (c.pending != 0) {
             ASSERT_EQ(std::raise(c.pending), 0);
         }
@@ -322,7 +328,7 @@ TEST_F(ProcessTest, AWaitPassesATerminationRequestOnOnce) {
         // Rounds as the callers make them: a child that should keep running gets a few, past the
         // point where the request would have been passed on; one that should end, up to a minute.
         bool ended = false;
-        for (int round = 0; !ended && round < (c.ends ? 300 : 3); ++round) {
+        for (int round = 0; !ended && round < (c.ends ? 300 : 5); ++round) {
             ended = platform::wait_passing_on_termination(child, 200ms, passed_on);
         }
         const bool running = !child.poll();
@@ -334,8 +340,13 @@ TEST_F(ProcessTest, AWaitPassesATerminationRequestOnOnce) {
         if (c.ends) {
             EXPECT_EQ(child.returncode(), c.returncode);
         }
+        // A child that outlives the request heard it exactly once.
+        if (traps) {
+            EXPECT_EQ(child.stdout_text(), "ready\ngot\n");
+        }
     }
     platform::clear_pending_interrupt();
     ::sigaction(SIGINT, &old_int, nullptr);
     ::sigaction(SIGTERM, &old_term, nullptr);
+    ::sigaction(SIGHUP, &old_hup, nullptr);
 }

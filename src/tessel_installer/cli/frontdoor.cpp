@@ -6,6 +6,7 @@
 
 #include "tessel_installer/cli/argument_expansion.hpp"
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/terminal_text.hpp"
 
 namespace tessel_installer::frontdoor {
 
@@ -228,8 +229,9 @@ int run_cli(const std::vector<std::string>& arguments, const Operations& ops, st
             out << help_text(parser->app()) << std::flush;
             return 0;
         }
-        // The requirements check starts no pip child and is fine to stop the default way.
-        if (args.action != perform_check_action && ops.install_interrupt_handlers) {
+        // Every action starts children (the requirements check its interpreter queries): a signal
+        // must let the running one end and be passed on to it, never leave it behind.
+        if (ops.install_interrupt_handlers) {
             ops.install_interrupt_handlers();
             handlers_installed = true;
         }
@@ -247,7 +249,10 @@ int run_cli(const std::vector<std::string>& arguments, const Operations& ops, st
         if (const int signal_number = interrupt_recorded(); signal_number != 0) {
             return report_interrupt(err, signal_number);
         }
-        err << kProgram << ": error: " << trimmed_message(error.what()) << '\n' << std::flush;
+        // Errors carry file names, a child's output and what the service said: one line, shown
+        // and never obeyed by the terminal.
+        err << kProgram << ": error: " << text::terminal_safe(trimmed_message(error.what())) << '\n'
+            << std::flush;
         return 1;
     } catch (...) {
         out << std::flush;

@@ -15,7 +15,10 @@
 
 #include "tessel_installer/config.hpp"
 #include "tessel_installer/constants.hpp"
+#include "tessel_installer/errors.hpp"
 #include "tessel_installer/installation/engine.hpp"
+#include "tessel_installer/platform/signals.hpp"
+#include "tessel_installer/terminal_text.hpp"
 #include "tessel_installer/utils/pkgkit/unicode_text.hpp"
 #include "tessel_installer/utils/termwrite/termwrite.hpp"
 
@@ -37,6 +40,56 @@ struct HeaderListDeleter {
     void operator()(curl_slist* list) const noexcept { curl_slist_free_all(list); }
 };
 using HeaderList = std::unique_ptr<curl_slist, HeaderListDeleter>;
+
+// A multi handle with the one easy handle it drives; removed and cleaned up in that order.
+class MultiTransfer {
+public:
+    explicit MultiTransfer(CURL* easy) : multi_(curl_multi_init()), easy_(easy) {
+        if (multi_ != nullptr && curl_multi_add_handle(multi_, easy_) != CURLM_OK) {
+            curl_multi_cleanup(multi_);
+            multi_ = nullptr;
+        }
+    }
+    ~MultiTransfer() {
+        if (multi_ == nullptr) return;
+        curl_multi_remove_handle(multi_, easy_);
+        curl_multi_cleanup(multi_);
+    }
+    MultiTransfer(const MultiTransfer&) = delete;
+    MultiTransfer& operator=(const MultiTransfer&) = delete;
+    CURLM* get() const noexcept { return multi_; }
+
+private:
+    CURLM* multi_;
+    CURL* easy_;
+};
+
+// How long one wait for the connection may last before the interrupt flag is looked at again: a
+// request on a silent connection is abandoned this soon after Ctrl-C or a termination request.
+constexpr int kInterruptCheckMs = 50;
+
+// Runs the transfer to its end, or until a signal of ours is recorded, which abandons it: the
+// user asked to stop, and what the request would have said no longer matters.
+CURLcode _perform_interruptibly(CURL* easy) {
+    MultiTransfer transfer(easy);
+    if (transfer.get() == nullptr) return CURLE_OUT_OF_MEMORY;
+    for (int running = 1;;) {
+        if (const int signal_number = platform::pending_interrupt(); signal_number != 0) {
+            throw Interrupted(signal_number);
+        }
+        if (curl_multi_perform(transfer.get(), &running) != CURLM_OK) return CURLE_FAILED_INIT;
+        if (running == 0) break;
+        // A signal cuts the wait short; anything else that goes wrong shows in the next perform.
+        curl_multi_poll(transfer.get(), nullptr, 0, kInterruptCheckMs, nullptr);
+    }
+    int queued = 0;
+    while (CURLMsg* message = curl_multi_info_read(transfer.get(), &queued)) {
+        if (message->msg == CURLMSG_DONE && message->easy_handle == easy) {
+            return message->data.result;
+        }
+    }
+    return CURLE_FAILED_INIT;
+}
 
 // libcurl wants its global set-up done once before the first handle; a function-local static runs
 // it exactly once and keeps no state anyone changes afterwards.
@@ -84,11 +137,13 @@ std::string _size_text(std::size_t bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
+// The reason may carry what the service said (a redirect's target, a certificate's names):
+// shown, never obeyed by the terminal.
 void _print_fetch_failure(const std::string& url, std::string_view reason) {
     std::string notice = "Could not fetch the list of packages from ";
-    notice += url;
+    notice += text::terminal_safe(url);
     notice += ": ";
-    notice += reason;
+    notice += text::terminal_safe(reason);
     termwrite::print_message(notice);
 }
 
@@ -119,8 +174,9 @@ const std::string* _string_member(const json& element, const char* key) {
     return it->get_ptr<const std::string*>();
 }
 
-void _print_invalid_package(const std::string& text) {
-    termwrite::print_message("Invalid package " + text + " or no access to the given package.");
+void _print_invalid_package(const std::string& package) {
+    termwrite::print_message("Invalid package " + text::terminal_safe(package) +
+                             " or no access to the given package.");
 }
 
 }  // namespace
@@ -212,7 +268,7 @@ std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& req
     char error_text[CURL_ERROR_SIZE] = {};
 
     CURL* h = easy.get();
-    // Options that cannot fail on a healthy libcurl; a failure shows up in curl_easy_perform.
+    // Options that cannot fail on a healthy libcurl; a failure shows up when the transfer runs.
     curl_easy_setopt(h, CURLOPT_URL, url.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_POST, 1L);
@@ -235,7 +291,7 @@ std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& req
     // Our own signal handlers stay in charge of SIGINT/SIGTERM; libcurl must not touch signals.
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
 
-    const CURLcode result = curl_easy_perform(h);
+    const CURLcode result = _perform_interruptibly(h);
     long status = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
 

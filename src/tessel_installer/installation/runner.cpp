@@ -2,6 +2,7 @@
 // vector built here, its outcome recorded and the record of installed packages kept up to date.
 #include <chrono>
 #include <cstdio>
+#include <exception>
 #include <iostream>
 #include <string>
 #include <string_view>
@@ -35,16 +36,6 @@ std::vector<std::string> _action_words(std::string_view action) {
         start = end + 1;
     }
     return words;
-}
-
-// Waits for a child whose output goes to the terminal; a termination request is passed on to it.
-// We never stop waiting before it has ended.
-int _wait_passing_on_termination(platform::Process& process) {
-    bool passed_on = false;
-    while (!platform::wait_passing_on_termination(process, std::chrono::milliseconds(300),
-                                                  passed_on)) {
-    }
-    return process.returncode().value_or(constants::ERROR);
 }
 
 }  // namespace
@@ -171,21 +162,28 @@ PackageStatus _perform_pip_action(std::string_view action, const std::vector<std
         LOGGER.debug("Launching subprocess with: " + command.printable);
 
         int returncode = constants::ERROR;
+        // A line that cannot be written (a full disk, a closed pipe) must not cost the package its
+        // record: the child is waited for and its outcome kept, then the failure ends the run.
+        std::exception_ptr output_failure;
         if (debug) {
             termwrite::print_message(command.printable);
             // Our buffered lines must reach the terminal before the child's own output does.
             std::cout.flush();
             std::fflush(stdout);
             auto process = platform::Process::spawn(command.argv);
-            returncode = _wait_passing_on_termination(process);
+            returncode = process.wait();
         } else {
             auto process = platform::Process::spawn(
                 command.argv, {platform::Stream::Discard, platform::Stream::Discard});
-            termwrite::display_progress_animation(process, package, package_version,
-                                                  std::string(action),
-                                                  &installed_packages_with_versions, upgrade,
-                                                  show_version);
-            returncode = process.returncode().value_or(constants::ERROR);
+            try {
+                termwrite::display_progress_animation(process, package, package_version,
+                                                      std::string(action),
+                                                      &installed_packages_with_versions, upgrade,
+                                                      show_version);
+            } catch (const OSError&) {
+                output_failure = std::current_exception();
+            }
+            returncode = process.wait();
         }
 
         // A child ended by a signal has a negative status: a failure like any other non-zero one.
@@ -197,6 +195,7 @@ PackageStatus _perform_pip_action(std::string_view action, const std::vector<std
         if (action.find("uninstall") != std::string_view::npos) {
             ledgerfile::remove_package_name(package);
         }
+        if (output_failure) std::rethrow_exception(output_failure);
         _stop_if_interrupted();
     }
     return package_status;

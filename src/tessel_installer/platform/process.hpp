@@ -37,12 +37,16 @@ public:
 
     // True when the child has ended. Never blocks.
     bool poll();
-    // Blocks until the child ends; returns its exit status.
+    // Blocks until the child ends; returns its exit status. A termination request (SIGTERM or
+    // SIGHUP) recorded before or during the wait is passed on to the child once, as itself, so
+    // that no child outlives a run that was asked to end; the child is still waited for.
     int wait();
     // Waits at most `limit` and returns as soon as the child ends; true when it has ended. Also
     // returns early (false) when a signal handler of ours ran meanwhile, so that callers can look
-    // at their interrupt flag.
+    // at their interrupt flag. Passes a termination request on like wait().
     bool wait_for(std::chrono::milliseconds limit);
+    // The termination request passed on to the child, or 0.
+    int termination_passed_on() const noexcept;
 
     // Exit status once the child has ended: its exit code, or minus the signal that ended it.
     std::optional<int> returncode() const noexcept;
@@ -69,11 +73,11 @@ struct CompletedProcess {
     std::string err;  // empty unless captured
 };
 
-// Waits like Process::wait_for, and passes a termination request (SIGTERM) recorded meanwhile on
-// to the child once: an interrupt from the terminal reaches the child through its process group
-// already, a termination request sent to this process alone does not. A signal that cuts the wait
-// short does not end it: it goes on until the child ends or `limit` is over. `passed_on` remembers
-// across calls that the request was sent. True when the child has ended.
+// Waits like Process::wait_for, which passes a termination request on to the child once (an
+// interrupt from the terminal reaches the child through its process group already, a termination
+// request sent to this process alone does not), but a signal that cuts the wait short does not
+// end it: it goes on until the child ends or `limit` is over. `passed_on` becomes true once the
+// request was sent. True when the child has ended.
 bool wait_passing_on_termination(Process& process, std::chrono::milliseconds limit,
                                  bool& passed_on);
 

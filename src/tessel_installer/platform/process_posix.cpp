@@ -153,6 +153,18 @@ struct Process::Impl {
     std::string err_text;
     std::optional<int> reaped;      // status once waitpid has collected the child
     std::optional<int> returncode;  // set when reaped and every capture pipe is at end of file
+    int passed_on = 0;              // the termination request sent to the child, once
+
+    // Sends a recorded termination request on to a child that has not been collected yet.
+    void pass_on_termination() {
+        if (passed_on != 0 || reaped) return;
+        const int request = pending_termination();
+        if (request == 0) return;
+        passed_on = request;
+        if (::kill(pid, request) != 0 && errno != ESRCH) {
+            throw OSError("cannot signal " + args.front() + ": " + errno_text(errno));
+        }
+    }
 
     bool pipes_open() const noexcept { return static_cast<bool>(out_fd) || static_cast<bool>(err_fd); }
 
@@ -220,6 +232,7 @@ struct Process::Impl {
         sigemptyset(&interrupts);
         sigaddset(&interrupts, SIGINT);
         sigaddset(&interrupts, SIGTERM);
+        sigaddset(&interrupts, SIGHUP);
         ::pthread_sigmask(SIG_BLOCK, &interrupts, &old_mask);
         if (seen && interrupt_count() != *seen) {
             ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
@@ -283,6 +296,7 @@ Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions option
     sigemptyset(&defaults);
     sigaddset(&defaults, SIGINT);
     sigaddset(&defaults, SIGTERM);
+    sigaddset(&defaults, SIGHUP);
     sigaddset(&defaults, SIGPIPE);
     sigset_t empty_mask;
     sigemptyset(&empty_mask);
@@ -348,12 +362,11 @@ bool Process::poll() {
 int Process::wait() {
     Impl& p = *impl_;
     while (!p.returncode) {
-        if (p.pipes_open()) {
-            (void)p.wait_round(-1, std::nullopt);  // a signal only restarts the round
-            p.try_reap(false);
-        } else {
-            p.try_reap(true);
-        }
+        // A signal only ends the round: the request it carries is passed on and the wait goes on.
+        const unsigned long seen = interrupt_count();
+        p.pass_on_termination();
+        (void)p.wait_round(-1, seen);
+        p.try_reap(false);
         p.publish();
     }
     return *p.returncode;
@@ -364,19 +377,24 @@ bool Process::wait_for(std::chrono::milliseconds limit) {
     Impl& p = *impl_;
     const auto deadline = clock::now() + limit;
     const unsigned long seen = interrupt_count();
+    p.pass_on_termination();
     for (;;) {
         if (poll()) return true;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
         if (left.count() <= 0) return false;
         int ms = static_cast<int>(std::min<long long>(left.count(), 1000LL * 60 * 60));
         if (!p.wait_round(ms, seen)) {
-            // A signal arrived: let the caller look at its interrupt flag.
+            // A signal arrived: pass a termination request on, and let the caller look at its
+            // interrupt flag.
+            p.pass_on_termination();
             return poll();
         }
     }
 }
 
 std::optional<int> Process::returncode() const noexcept { return impl_->returncode; }
+
+int Process::termination_passed_on() const noexcept { return impl_->passed_on; }
 
 void Process::send_signal(int signal_number) {
     Impl& p = *impl_;

@@ -1,8 +1,5 @@
 // Waiting for a child while passing a termination request on to it, the same on every platform.
-#include <csignal>
-
 #include "tessel_installer/platform/process.hpp"
-#include "tessel_installer/platform/signals.hpp"
 
 namespace tessel_installer::platform {
 
@@ -14,10 +11,7 @@ bool wait_passing_on_termination(Process& process, std::chrono::milliseconds lim
         const auto remaining =
             std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         const bool ended = remaining.count() > 0 ? process.wait_for(remaining) : process.poll();
-        if (!passed_on && pending_interrupt() == SIGTERM) {
-            passed_on = true;
-            if (!ended) process.send_signal(SIGTERM);
-        }
+        passed_on = passed_on || process.termination_passed_on() != 0;
         if (ended) return true;
         if (remaining.count() <= 0) return false;
     }

@@ -16,6 +16,7 @@
 
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/process.hpp"
+#include "tessel_installer/platform/signals.hpp"
 #include "tessel_installer/platform/windows_text.hpp"
 
 namespace tessel_installer::platform {
@@ -162,6 +163,17 @@ struct Process::Impl {
     std::string out_text;
     std::string err_text;
     std::optional<int> returncode;
+    int passed_on = 0;  // the termination request passed on to the child, once
+
+    // A console close or Ctrl-Break recorded meanwhile ends the child as well: it would otherwise
+    // outlive a run that was asked to end.
+    void pass_on_termination() {
+        if (passed_on != 0 || returncode) return;
+        const int request = pending_termination();
+        if (request == 0) return;
+        passed_on = request;
+        TerminateProcess(process.get(), 1);
+    }
 
     void finish() {
         if (out_reader.joinable()) out_reader.join();
@@ -274,8 +286,15 @@ bool Process::poll() {
 
 int Process::wait() {
     Impl& p = *impl_;
-    if (!p.returncode) {
-        WaitForSingleObject(p.process.get(), INFINITE);
+    while (!p.returncode) {
+        p.pass_on_termination();
+        HANDLE handles[2] = {p.process.get(), detail::interrupt_event()};
+        const DWORD count = handles[1] ? 2 : 1;
+        const DWORD r = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
+        if (r == WAIT_OBJECT_0 + 1) {
+            ResetEvent(handles[1]);
+            continue;
+        }
         p.finish();
     }
     return *p.returncode;
@@ -284,6 +303,7 @@ int Process::wait() {
 bool Process::wait_for(std::chrono::milliseconds limit) {
     Impl& p = *impl_;
     if (p.returncode) return true;
+    p.pass_on_termination();
     HANDLE handles[2] = {p.process.get(), detail::interrupt_event()};
     DWORD count = handles[1] ? 2 : 1;
     DWORD ms = static_cast<DWORD>(std::clamp<long long>(limit.count(), 0, 0x7fffffff));
@@ -292,11 +312,16 @@ bool Process::wait_for(std::chrono::milliseconds limit) {
         p.finish();
         return true;
     }
-    if (r == WAIT_OBJECT_0 + 1) ResetEvent(handles[1]);
+    if (r == WAIT_OBJECT_0 + 1) {
+        ResetEvent(handles[1]);
+        p.pass_on_termination();
+    }
     return false;
 }
 
 std::optional<int> Process::returncode() const noexcept { return impl_->returncode; }
+
+int Process::termination_passed_on() const noexcept { return impl_->passed_on; }
 
 void Process::send_signal(int) {
     Impl& p = *impl_;

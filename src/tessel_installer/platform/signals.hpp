@@ -4,12 +4,19 @@
 
 namespace tessel_installer::platform {
 
-// Installs handlers for SIGINT and SIGTERM (Ctrl-C and Ctrl-Break on Windows) that record the
-// signal. Children are started with default dispositions, so they still receive their own.
+// Installs handlers for SIGINT, SIGTERM and SIGHUP (Ctrl-C, Ctrl-Break and console close events
+// on Windows) that record the signal, and ignores SIGPIPE, so that a closed pipe on standard
+// output is an ordinary write error rather than the end of the process while a child runs.
+// Children are started with default dispositions, so they still receive their own.
 void install_interrupt_handlers();
 
 // The first signal recorded since the handlers were installed, or 0.
 int pending_interrupt() noexcept;
+
+// The first termination request (SIGTERM or SIGHUP) recorded, or 0. Unlike Ctrl-C, which the
+// terminal sends to the whole process group, it reaches this process alone, so the waits for a
+// child pass it on to the child.
+int pending_termination() noexcept;
 
 // How many of those signals have arrived since the handlers were installed. A wait compares it
 // before and after sleeping, so a signal that lands just before the sleep still ends the wait.

@@ -14,12 +14,14 @@ namespace {
 
 // The one piece of process-wide mutable state: written by the handler, read by the wait loops.
 volatile std::sig_atomic_t g_pending = 0;
+volatile std::sig_atomic_t g_termination = 0;
 volatile std::sig_atomic_t g_count = 0;
 HANDLE g_event = nullptr;
 
 BOOL WINAPI record_control(DWORD type) {
     int signal_number = type == CTRL_C_EVENT ? SIGINT : SIGTERM;
     if (g_pending == 0) g_pending = signal_number;
+    if (g_termination == 0 && signal_number != SIGINT) g_termination = signal_number;
     g_count = g_count + 1;
     if (g_event) SetEvent(g_event);
     // Handled: the wait loop lets the running child end and stops the run itself.
@@ -39,10 +41,13 @@ void install_interrupt_handlers() {
 
 int pending_interrupt() noexcept { return static_cast<int>(g_pending); }
 
+int pending_termination() noexcept { return static_cast<int>(g_termination); }
+
 unsigned long interrupt_count() noexcept { return static_cast<unsigned long>(g_count); }
 
 void clear_pending_interrupt() noexcept {
     g_pending = 0;
+    g_termination = 0;
     if (g_event) ResetEvent(g_event);
 }
 

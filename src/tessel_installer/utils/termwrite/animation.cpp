@@ -8,6 +8,7 @@
 
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/platform/process.hpp"
+#include "tessel_installer/terminal_text.hpp"
 #include "tessel_installer/utils/pkgkit/pkgkit.hpp"
 #include "tessel_installer/utils/termwrite/termwrite.hpp"
 
@@ -24,7 +25,8 @@ constexpr std::array<std::string_view, 3> FRAME_SUFFIXES{" .  ", " .. ", " ..."}
 std::string _label(const std::string& package, const std::optional<std::string>& version,
                    bool show_version) {
     if (show_version && version.has_value() && !version->empty()) {
-        return package + " (version " + *version + ")";
+        // The version may come from the index's answer: shown, never obeyed.
+        return package + " (version " + text::terminal_safe(*version) + ")";
     }
     return package;
 }

@@ -4,6 +4,12 @@
 #include <cstdio>
 #include <cstring>
 #include <string>
+#if defined(__GLIBC__) || defined(__linux__)
+#include <stdio_ext.h>
+#endif
+#if !defined(_WIN32)
+#include <unistd.h>
+#endif
 
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/errors.hpp"
@@ -12,12 +18,27 @@
 namespace tessel_installer::termwrite {
 namespace {
 
+std::string write_error_text(int error) {
+    return "[Errno " + std::to_string(error) + "] " + std::strerror(error) +
+           ": cannot write to standard output";
+}
+
+// Drops what is still buffered for standard output: after a failed write it cannot be delivered,
+// and trying again at exit would only report the same failure twice.
+void discard_buffered_output() noexcept {
+#if defined(__GLIBC__) || defined(__linux__)
+    __fpurge(stdout);
+#elif defined(__APPLE__)
+    fpurge(stdout);
+#endif
+}
+
 // A failed write to the terminal is the caller's problem, not something to swallow here.
 [[noreturn]] void raise_write_error() {
     const int error = errno;
+    discard_buffered_output();
     std::clearerr(stdout);
-    throw OSError("[Errno " + std::to_string(error) + "] " + std::strerror(error) +
-                  ": cannot write to standard output");
+    throw OSError(write_error_text(error));
 }
 
 void write_out(std::string_view text) {
@@ -76,6 +97,30 @@ void print_package_summary(std::string_view action, const PackageStatus& package
     // Only install and download have summaries; the key is named as a lookup failure names it.
     if (!message) throw KeyError("'" + std::string(action) + "'");
     print_message("\n" + std::string(*message));
+}
+
+std::optional<std::string> close_standard_output() {
+    errno = 0;
+    const bool flushed = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
+    int error = errno;
+#if !defined(_WIN32)
+    // Some file systems report a failed write only when the file is closed; closing a duplicate
+    // asks for that report and leaves the stream itself usable for whatever runs at exit.
+    bool closed = true;
+    if (flushed) {
+        const int duplicate = ::dup(STDOUT_FILENO);
+        if (duplicate >= 0 && ::close(duplicate) != 0 && errno != EINTR) {
+            closed = false;
+            error = errno;
+        }
+    }
+#else
+    const bool closed = true;
+#endif
+    if (flushed && closed) return std::nullopt;
+    discard_buffered_output();
+    std::clearerr(stdout);
+    return write_error_text(error != 0 ? error : EIO);
 }
 
 }  // namespace tessel_installer::termwrite

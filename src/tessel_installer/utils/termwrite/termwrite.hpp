@@ -19,6 +19,10 @@ namespace tessel_installer::termwrite {
 void print_with_flush(std::string_view text);
 // Writes the message and one line break.
 void print_message(std::string_view message);
+// Delivers what is still buffered for standard output and checks that everything written reached
+// it; the error text when it did not (a full disk, a closed pipe or stream), else none. Run once,
+// at exit, so that a run whose output was lost never ends with success.
+std::optional<std::string> close_standard_output();
 
 void print_warning_base_connector_package_installed();
 // Prints the additional-dependencies note; nothing for an empty set.
