@@ -5,7 +5,8 @@ catalogue requests (without it the fault stays until a reset). The modes:
 
   status       reply with any status code (200-999) and a body. Parameters: "status" (default
                500), "body" (any JSON value, default {"detail": "..."}) or "raw_body" (text sent
-               as it is), "content_type".
+               as it is), "content_type", "location" (a Location header, sent byte for byte as
+               latin-1, control characters included).
   delay        hold the reply back for "seconds" (default 8, longer than the client's 5 s limit),
                then send the normal catalogue. "stage": "before_headers" (default: nothing at all
                arrives) or "after_headers" (the status line and headers arrive, the body waits).
@@ -88,6 +89,8 @@ def validate(fault: object) -> dict:
         if "raw_body" in fault and not isinstance(fault["raw_body"], str):
             raise ValueError("'raw_body' must be a text")
         out.setdefault("body", {"detail": f"sandbox fault: status {out['status']}"})
+        if "location" in fault and not isinstance(fault["location"], str):
+            raise ValueError("'location' must be a text")
     elif mode == "delay":
         out["seconds"] = _number(fault, "seconds", DEFAULT_DELAY_SECONDS, 0, 3600, integer=False)
         out["stage"] = _choice(fault, "stage", "before_headers", ("before_headers", "after_headers"))
@@ -121,8 +124,11 @@ def _json_bytes(value: object) -> bytes:
     return json.dumps(value).encode("utf-8")
 
 
-def _send(handler, status: int, body: bytes, content_type: str, close: bool = False) -> None:
+def _send(handler, status: int, body: bytes, content_type: str, close: bool = False,
+          location: str | None = None) -> None:
     handler.send_response(status)
+    if location is not None:
+        handler.send_header("Location", location)
     if status in (204, 304):
         body = b""  # these replies never carry a body
     else:
@@ -167,7 +173,7 @@ def produce(handler, fault: dict, catalogue: object, wake) -> None:
             else:
                 body = _json_bytes(fault["body"])
                 content_type = fault.get("content_type", "application/json")
-            _send(handler, fault["status"], body, content_type)
+            _send(handler, fault["status"], body, content_type, location=fault.get("location"))
         elif mode == "delay":
             if fault["stage"] == "after_headers":
                 handler.send_response(200)

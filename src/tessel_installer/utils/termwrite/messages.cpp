@@ -100,9 +100,13 @@ void print_package_summary(std::string_view action, const PackageStatus& package
 }
 
 std::optional<std::string> close_standard_output() {
+    // A write that failed earlier through the C++ stream (help) left only the stream's error flag;
+    // its cause is what errno still says, as nothing else has failed since.
+    const int earlier = errno;
+    const bool failed_before = std::ferror(stdout) != 0;
     errno = 0;
-    const bool flushed = std::fflush(stdout) == 0 && std::ferror(stdout) == 0;
-    int error = errno;
+    const bool flushed = std::fflush(stdout) == 0 && !failed_before;
+    int error = errno != 0 ? errno : failed_before ? earlier : 0;
 #if !defined(_WIN32)
     // Some file systems report a failed write only when the file is closed; closing a duplicate
     // asks for that report and leaves the stream itself usable for whatever runs at exit.
