@@ -23,5 +23,27 @@ endforeach()
 
 list(LENGTH TESSEL_HEADERS TESSEL_HEADERS_COUNT)
 
+set(TESSEL_TRUSTED_HOSTS_LITERALS "")
+set(TESSEL_TRUSTED_HOSTS_COUNT 0)
+foreach(host IN LISTS TESSEL_TRUSTED_HOSTS)
+  if(host STREQUAL "TESSEL_PYPI_URL")
+    set(host "${TESSEL_PYPI_URL}")
+  endif()
+  _tessel_cxx_literal(lit "${host}")
+  string(APPEND TESSEL_TRUSTED_HOSTS_LITERALS "    ${lit},\n")
+  math(EXPR TESSEL_TRUSTED_HOSTS_COUNT "${TESSEL_TRUSTED_HOSTS_COUNT} + 1")
+endforeach()
+
+# The catalogue request carries the Authorization header: over plain HTTP to another machine it,
+# and anything a proxy in between sees, travels in clear text.
+if(TESSEL_API_PACKAGE_PERMISSIONS MATCHES "^[Hh][Tt][Tt][Pp]://([^/?#]*@)?([^/?#]*)")
+  set(_host_port "${CMAKE_MATCH_2}")
+  if(NOT _host_port MATCHES "^(localhost|127\\.[0-9.]+|\\[::1\\])(:[0-9]*)?$")
+    message(WARNING "TESSEL_API_PACKAGE_PERMISSIONS is http:// to ${_host_port}, which is not "
+                    "loopback: the catalogue request's headers (its Authorization among them) "
+                    "would cross the network, and any http_proxy, in clear text. Use https://.")
+  endif()
+endif()
+
 configure_file(${CMAKE_CURRENT_SOURCE_DIR}/src/tessel_installer/config.hpp.in
                ${CMAKE_CURRENT_BINARY_DIR}/generated/tessel_installer/config.hpp @ONLY)

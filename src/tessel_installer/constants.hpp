@@ -44,10 +44,10 @@ inline constexpr std::array<std::string_view, 6> EXPECTED_PACKAGES{
 };
 bool is_expected_package(std::string_view name) noexcept;
 
-// Hosts that pip is told to trust: the public index, its older alias, its file host, and the
-// configured index (unchanged, so a host:port stays whole).
-inline constexpr std::array<std::string_view, 4> TRUSTED_HOSTS{
-    "pypi.org", "pypi.python.org", "files.pythonhosted.org", config::PYPI_URL};
+// Hosts that pip is told to trust, fixed at build time. By default the public index, its older
+// alias, its file host, and the configured index (unchanged, so a host:port stays whole); a
+// release whose index has a valid certificate leaves the list empty.
+inline constexpr auto TRUSTED_HOSTS = config::TRUSTED_HOSTS;
 
 // Packages that need database-specific extras chosen with --options.
 inline constexpr std::array<std::string_view, 1> CONNECTORS_PACKAGES{"bundle-birch"};

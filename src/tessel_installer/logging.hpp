@@ -6,6 +6,8 @@
 #include <string>
 #include <string_view>
 
+#include "tessel_installer/terminal_text.hpp"
+
 namespace tessel_installer {
 
 class Logger {
@@ -16,8 +18,16 @@ public:
 
     void debug(std::string_view) const noexcept {}
 
+    // The message names files and carries what the system said about them: one line, rendered
+    // terminal-safe.
     void error(std::string_view message) const noexcept {
-        std::fwrite(message.data(), 1, message.size(), stderr);
+        std::string line;
+        try {
+            line = text::terminal_safe(message);
+        } catch (...) {
+            line = "(a diagnostic that could not be rendered)";
+        }
+        std::fwrite(line.data(), 1, line.size(), stderr);
         std::fputc('\n', stderr);
         std::fflush(stderr);
     }

@@ -148,3 +148,19 @@ def test_malformed_wheel_name_in_the_folder(downloaded, venv, run_engine, tmp_pa
     assert "broken.whl" in result.stderr
     assert len(result.stderr.splitlines()) == 1
     assert venv.installed() == before
+
+
+def test_a_folder_that_holds_nothing_to_install_is_a_failure(venv, run_engine, tmp_path):
+    missing = run_engine("install", "--folder", str(tmp_path / "no such folder"), venv=venv)
+    assert missing.returncode == 1
+    assert missing.stdout == ""
+    assert missing.stderr == ("tessel-installer: error: cannot read the folder "
+                              f"'{tmp_path / 'no such folder'}': No such file or directory\n")
+
+    empty = tmp_path / "empty"
+    empty.mkdir()
+    (empty / "other-1.0-py3-none-any.whl").write_bytes(b"")
+    nothing = run_engine("install", "--folder", str(empty), venv=venv)
+    assert nothing.returncode == 1
+    assert nothing.stdout == f"No packages found to install in the folder '{empty}'.\n"
+    assert "Notice!" not in nothing.stdout

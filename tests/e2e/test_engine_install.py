@@ -3,6 +3,11 @@ installed packages, and the exit status."""
 
 from __future__ import annotations
 
+import os
+import subprocess
+
+import pytest
+
 from engine_support import (BIRCH_WARNING, NOTE, PARTIAL, SUCCESS, TRUSTED, WARNING, record,
                             screen, without, run_engine)
 
@@ -120,3 +125,22 @@ def test_venv_whose_path_holds_a_blank(venv_with_blank, run_engine):
     assert screen(result.stdout) == ("\nInstalling Bundles:\n\rbundle-cedar - Installed!\n"
                                      + PARTIAL["install"])
     assert venv_with_blank.installed()["bundle-cedar"] == "1.0.0"
+
+
+def test_a_build_without_trusted_hosts_installs_with_certificates_checked(sandbox, venv,
+                                                                          tmp_path):
+    """The sanitizer build is configured with no trusted hosts: pip then checks the index's
+    certificate, which the harness makes trusted through REQUESTS_CA_BUNDLE."""
+    program = os.environ.get("TESSEL_INSTALLER_BIN_NO_TRUSTED_HOSTS")
+    if not program:
+        pytest.skip("TESSEL_INSTALLER_BIN_NO_TRUSTED_HOSTS is not set (scripts/test sets it to "
+                    "the sanitizer build)")
+    sandbox.set_catalogue([("bundle-cedar", "bundle")])
+    result = subprocess.run([program, "install", "--package", "bundle-cedar", "--debug"],
+                            env=venv.env, cwd=str(tmp_path), stdin=subprocess.DEVNULL,
+                            capture_output=True, text=True, timeout=300)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert "--index-url https://127.0.0.1:18443/" in result.stdout
+    assert "--trusted-host" not in result.stdout
+    assert venv.installed().get("bundle-cedar") == "1.0.0"
+    assert record(venv) == ["bundle-cedar"]

@@ -12,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include "tessel_installer/constants.hpp"
+#include "tessel_installer/errors.hpp"
 #include "tessel_installer/installation/engine.hpp"
 
 namespace tessel_installer::installer {
@@ -175,13 +176,20 @@ TEST_F(WheelFolder, ListsOnlyVisibleWheelEntriesDirectlyInside) {
                              folder + "/tessel_enterprise-1.0.0-py3-none-any.whl"}));
 }
 
-TEST_F(WheelFolder, TrailingSeparatorKeptAndMissingFolderIsEmpty) {
+TEST_F(WheelFolder, TrailingSeparatorKeptAndAnUnreadableFolderIsAnError) {
     touch("bundle_alder-1.0.0-py3-none-any.whl");
     const std::string with_slash = root_.string() + "/";
     EXPECT_EQ(_list_wheel_files(with_slash),
               (Words{with_slash + "/bundle_alder-1.0.0-py3-none-any.whl"}));
-    EXPECT_TRUE(_list_wheel_files((root_ / "missing").string()).empty());
-    EXPECT_TRUE(_list_wheel_files((root_ / "bundle_alder-1.0.0-py3-none-any.whl").string()).empty());
+    EXPECT_THROW(_list_wheel_files((root_ / "missing").string()), FileNotFoundError);
+    try {
+        _list_wheel_files((root_ / "bundle_alder-1.0.0-py3-none-any.whl").string());
+        ADD_FAILURE() << "a file is no folder";
+    } catch (const OSError& error) {
+        EXPECT_NE(std::string(error.what()).find("bundle_alder-1.0.0-py3-none-any.whl'"),
+                  std::string::npos)
+            << error.what();
+    }
 }
 
 }  // namespace

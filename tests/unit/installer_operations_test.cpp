@@ -123,14 +123,15 @@ TEST(FolderInstall, MalformedWheelNameStopsBeforeAnything) {
     EXPECT_TRUE(env.pip_calls().empty());
 }
 
-TEST(FolderInstall, EmptyOrMissingFolderRunsNothingAndSucceeds) {
+TEST(FolderInstall, EmptyOrMissingFolderRunsNothingAndFails) {
     FakeEnvironment env;
     CapturedStdout out;
-    EXPECT_EQ(install_packages_from_folder((env.root() / "missing").string()), 0);
-    const std::string text = out.text();
+    EXPECT_THROW(install_packages_from_folder((env.root() / "missing").string()),
+                 FileNotFoundError);
+    const std::string empty = make_folder(env, {"readme.txt"});
+    EXPECT_EQ(install_packages_from_folder(empty), 1);
     EXPECT_TRUE(env.pip_calls().empty());
-    // No header, and the summary decided from what is installed: no base package here.
-    EXPECT_EQ(text.rfind("\nNotice! All packages were installed", 0), 0u) << text;
+    EXPECT_EQ(out.text(), "No packages found to install in the folder '" + empty + "'.\n");
 }
 
 TEST(UninstallFromRecord, InvalidRecordedNamesAreSkippedWithAWarning) {

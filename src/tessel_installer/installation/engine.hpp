@@ -160,7 +160,8 @@ ActionResult _print_and_perform_action(std::string_view action, const PackageKin
                                        const OrderedMap<std::string>* inventory_before = nullptr);
 
 // The "*.whl" entries directly inside the folder, hidden names excluded, in the file system's
-// order, as the folder text followed by "/" and the entry name. A missing folder gives none.
+// order, as the folder text followed by "/" and the entry name. A folder that is missing or cannot
+// be listed is an OSError kind naming it and the cause.
 std::vector<std::string> _list_wheel_files(const std::string& folder);
 
 }  // namespace tessel_installer::installer

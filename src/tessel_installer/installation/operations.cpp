@@ -12,8 +12,10 @@
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/installation/engine.hpp"
 #include "tessel_installer/installation/installer.hpp"
+#include "tessel_installer/terminal_text.hpp"
 #include "tessel_installer/utils/ledgerfile/ledgerfile.hpp"
 #include "tessel_installer/utils/pkgkit/pkgkit.hpp"
+#include "tessel_installer/utils/pkgkit/unicode_text.hpp"
 #include "tessel_installer/utils/termwrite/termwrite.hpp"
 
 namespace tessel_installer::installer {
@@ -42,13 +44,21 @@ std::vector<std::string> _list_wheel_files(const std::string& folder) {
     std::vector<std::string> wheels;
     std::error_code error;
     std::filesystem::directory_iterator entries(std::filesystem::path(folder), error);
-    // A folder that is missing or cannot be listed holds no wheels; that is not an error.
-    if (error) return wheels;
     for (; !error && entries != std::filesystem::directory_iterator(); entries.increment(error)) {
         const std::string name = entries->path().filename().string();
         if (name.empty() || name.front() == '.') continue;
         if (name.size() < 4 || name.compare(name.size() - 4, 4, ".whl") != 0) continue;
         wheels.push_back(folder + "/" + name);
+    }
+    // A folder that cannot be read is not an empty one: an install from it would have installed
+    // nothing and still reported success.
+    if (error) {
+        const std::string message = "cannot read the folder " +
+                                    pkgkit::text::quote_for_message(folder) + ": " +
+                                    error.message();
+        if (error == std::errc::no_such_file_or_directory) throw FileNotFoundError(message);
+        if (error == std::errc::permission_denied) throw PermissionError(message);
+        throw OSError(message);
     }
     return wheels;
 }
@@ -109,7 +119,7 @@ int install_packages_from_folder(const std::string& folder, const OptionalText& 
         // Only a name found in the folder gets further, so no other text reaches pip.
         if (found.count(*package) == 0) {
             termwrite::print_message("\nWarning: We couldn\u2019t find the requested package: '" +
-                                     *package +
+                                     text::terminal_safe(*package) +
                                      "' in the provided folder, no packages were installed.");
             return ERROR;
         }
@@ -120,6 +130,12 @@ int install_packages_from_folder(const std::string& folder, const OptionalText& 
         }
     } else {
         for (const auto& name : found) packages.set(name, "");
+    }
+    if (packages.empty()) {
+        // Nothing of ours in the folder: nothing was installed, and the run must not say it was.
+        termwrite::print_message("No packages found to install in the folder " +
+                                 pkgkit::text::quote_for_message(folder) + ".");
+        return ERROR;
     }
 
     // Two words, so a folder with a blank in it stays one argument.

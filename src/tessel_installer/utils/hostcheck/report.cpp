@@ -4,6 +4,7 @@
 
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/terminal_text.hpp"
 #include "tessel_installer/utils/hostcheck/host_facts.hpp"
 #include "tessel_installer/utils/hostcheck/hostcheck.hpp"
 #include "tessel_installer/utils/termwrite/termwrite.hpp"
@@ -41,15 +42,17 @@ int _print_report(const SystemInfo& info, const std::vector<std::string>& errors
                                                                             : std::string();
     };
     using termwrite::print_message;
-    print_message("Operating system: " + info.os_system);
-    print_message("OS Version: " + info.os_version);
+    // Every fact was read from the system, a release file or the interpreter: shown, not obeyed.
+    using text::terminal_safe;
+    print_message("Operating system: " + terminal_safe(info.os_system));
+    print_message("OS Version: " + terminal_safe(info.os_version));
     if (info.is_linux && info.linux_distro && !info.linux_distro->empty()) {
-        print_message("Linux Distribution: " + *info.linux_distro);
+        print_message("Linux Distribution: " + terminal_safe(*info.linux_distro));
     }
-    print_message("Architecture: " + info.architecture);
-    print_message("Python Version: " + info.python_version + mark("python_version"));
-    print_message("System bit: " + info.system_bit + mark("system_bit"));
-    print_message("Pip version: " + info.pip_version);
+    print_message("Architecture: " + terminal_safe(info.architecture));
+    print_message("Python Version: " + terminal_safe(info.python_version) + mark("python_version"));
+    print_message("System bit: " + terminal_safe(info.system_bit) + mark("system_bit"));
+    print_message("Pip version: " + terminal_safe(info.pip_version));
     print_message(std::string("\nResult: ") + (errors.empty() ? "Passed" : "Failed"));
     if (errors.empty()) {
         print_message("Your system meets the technical requirements for Tessel Enterprise.");
