@@ -14,6 +14,7 @@
 #include <string_view>
 
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/platform/environment.hpp"
 #include "tessel_installer/platform/process.hpp"
 #include "tessel_installer/terminal_text.hpp"
 
@@ -194,8 +195,7 @@ constexpr std::string_view kTagsScript =
     "sys.stdout.flush()\n";
 
 std::string env_value(const char* name) {
-    const char* value = std::getenv(name);
-    return value ? std::string(value) : std::string();
+    return platform::environment_variable(name).value_or(std::string());
 }
 
 #if defined(_WIN32)
@@ -209,7 +209,12 @@ constexpr const char* kCondaPython = "bin/python";
 std::string under(const std::string& prefix, const char* relative) {
     // Absolute, but links are not followed: a venv's python links to a base interpreter outside
     // the venv, and starting that one would leave the venv.
-    return (fs::absolute(fs::path(prefix)) / fs::path(relative)).string();
+    // Built from UTF-8 and returned as UTF-8: on Windows string() would go through the ANSI code
+    // page and lose letters it has none for.
+    const fs::path path = fs::absolute(fs::path(std::u8string(prefix.begin(), prefix.end()))) /
+                          fs::path(relative);
+    const std::u8string text = path.u8string();
+    return std::string(text.begin(), text.end());
 }
 
 // Runs one inline script in the target interpreter and returns its standard output; a child that
@@ -248,8 +253,16 @@ std::string interpreter_path() {
     if (std::string conda = env_value("CONDA_PREFIX"); !conda.empty()) {
         return under(conda, kCondaPython);
     }
+    platform::PathSearchNotes notes;
     for (const char* name : {"python3", "python"}) {
-        if (auto found = platform::find_on_path(name)) return *found;
+        if (auto found = platform::find_on_path(name, &notes)) return *found;
+    }
+    // A Windows machine without Python often still has the Store's alias on PATH: say that this
+    // is what was found, or the user would wonder why "python" in their prompt seems to work.
+    if (!notes.store_aliases.empty()) {
+        throw RuntimeError("no Python interpreter found: " +
+                           text::terminal_safe(notes.store_aliases.front()) +
+                           " is the Microsoft Store alias, not an installed Python");
     }
     throw RuntimeError(
         "no Python interpreter found: activate the environment to install into, or put python3 "

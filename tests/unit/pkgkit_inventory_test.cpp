@@ -29,6 +29,10 @@ using tessel_test::ScopedEnv;
 class InventoryTest : public ::testing::Test {
 protected:
     void SetUp() override {
+#if defined(_WIN32)
+        GTEST_SKIP() << "needs a real Linux venv and /bin/sh stand-in interpreters; under wine the "
+                        "Windows end-to-end leg reads the inventory from the stand-in python.exe";
+#endif
         dir_ = tessel_test::make_temp_dir("tessel-inventory");
         ASSERT_FALSE(dir_.empty());
         env_.set("CONDA_PREFIX", std::nullopt);
@@ -163,6 +167,7 @@ class LatestVersionTest : public InventoryTest {
 protected:
     void SetUp() override {
         InventoryTest::SetUp();
+        if (IsSkipped()) return;
         // A stand-in interpreter: records its arguments, prints the prepared output, exits with
         // the prepared status.
         fs::path python = dir_ / "venv" / "bin" / "python";

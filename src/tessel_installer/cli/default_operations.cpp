@@ -4,6 +4,7 @@
 
 #include "tessel_installer/cli/frontdoor.hpp"
 #include "tessel_installer/installation/installer.hpp"
+#include "tessel_installer/platform/environment.hpp"
 #include "tessel_installer/platform/signals.hpp"
 #include "tessel_installer/platform/standard_streams.hpp"
 #include "tessel_installer/utils/termwrite/termwrite.hpp"
@@ -27,8 +28,7 @@ Operations default_operations() {
 int run_cli(int argc, char** argv) {
     platform::reserve_standard_streams();
     platform::ignore_broken_pipe();
-    std::vector<std::string> arguments;
-    for (int k = 1; k < argc; ++k) arguments.emplace_back(argv[k]);
+    const std::vector<std::string> arguments = platform::command_line_arguments(argc, argv);
     const int status = run_cli(arguments, default_operations(), std::cout, std::cerr);
     // Help, listings and reports are the output: a run whose output was lost has failed.
     if (const auto failure = termwrite::close_standard_output()) {

@@ -19,7 +19,7 @@ bool is_executable_file(const std::string& path) {
 
 }  // namespace
 
-std::optional<std::string> find_on_path(const std::string& name) {
+std::optional<std::string> find_on_path(const std::string& name, PathSearchNotes*) {
     if (name.empty() || name.find('/') != std::string::npos) return std::nullopt;
     const char* path_env = std::getenv("PATH");
     if (path_env == nullptr) return std::nullopt;

@@ -14,13 +14,24 @@
 #include <vector>
 
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/platform/environment.hpp"
 #include "tessel_installer/platform/windows_text.hpp"
 
 namespace tessel_installer::platform {
 namespace {
 
-// The local (non-roaming) application data folder of the user, e.g. C:\Users\NAME\AppData\Local.
+// Our texts are UTF-8; paths on Windows are UTF-16.
+std::filesystem::path from_utf8(const std::string& text) {
+    return std::filesystem::path(
+        std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
+}
+
+// The local (non-roaming) application data folder of the user, e.g. C:\Users\NAME\AppData\Local:
+// LOCALAPPDATA when it is set (so a user or a test can move it), else the shell's known folder.
 std::filesystem::path local_app_data() {
+    if (const auto value = environment_variable("LOCALAPPDATA"); value && !value->empty()) {
+        return from_utf8(*value);
+    }
     PWSTR raw = nullptr;
     const HRESULT result =
         SHGetKnownFolderPath(FOLDERID_LocalAppData, KF_FLAG_DONT_VERIFY, nullptr, &raw);
@@ -32,12 +43,6 @@ std::filesystem::path local_app_data() {
     std::filesystem::path folder(raw);
     CoTaskMemFree(raw);
     return folder;
-}
-
-// Our texts are UTF-8; paths on Windows are UTF-16.
-std::filesystem::path from_utf8(const std::string& text) {
-    return std::filesystem::path(
-        std::u8string(reinterpret_cast<const char8_t*>(text.data()), text.size()));
 }
 
 }  // namespace

@@ -84,7 +84,16 @@ bool wait_passing_on_termination(Process& process, std::chrono::milliseconds lim
 // Starts a child and waits for it.
 CompletedProcess run(const std::vector<std::string>& argv, SpawnOptions options = {});
 
-// Searches PATH for an executable file named `name`; the first hit made absolute, or none.
-std::optional<std::string> find_on_path(const std::string& name);
+// What a PATH search passed over (Windows only): files it would not start (.bat and .cmd ones run
+// through cmd.exe, which parses the arguments again), and the Microsoft Store's aliases.
+struct PathSearchNotes {
+    std::vector<std::string> not_started;
+    std::vector<std::string> store_aliases;
+};
+
+// Searches PATH for an executable file named `name`; the first hit made absolute, or none. On
+// Windows the PATHEXT extensions are tried, and only .exe and .com files outside the Store's alias
+// folder are taken; `notes`, when given, collects what was passed over.
+std::optional<std::string> find_on_path(const std::string& name, PathSearchNotes* notes = nullptr);
 
 }  // namespace tessel_installer::platform

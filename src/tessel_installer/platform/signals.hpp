@@ -25,4 +25,12 @@ unsigned long interrupt_count() noexcept;
 // Forgets a recorded signal (tests only).
 void clear_pending_interrupt() noexcept;
 
+#if defined(_WIN32)
+namespace detail {
+// The console control handler that install_interrupt_handlers registers, for the tests to call as
+// the system does, on a thread of its own: for a close, log-off or shutdown event it never returns.
+int console_control(unsigned long event) noexcept;
+}  // namespace detail
+#endif
+
 }  // namespace tessel_installer::platform

@@ -1,5 +1,7 @@
 // The record's file operations on Windows: LockFileEx for the lock, a temporary file +
-// FlushFileBuffers + MoveFileExW for the rewrite.
+// FlushFileBuffers + MoveFileExW for the rewrite. The record and its lock are opened as they are,
+// never through a reparse point (a symbolic link or a junction): one planted in their place would
+// otherwise let whoever planted it have this program write, or lock, a file of their choosing.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -71,14 +73,31 @@ void write_all(HANDLE handle, std::string_view bytes, const std::filesystem::pat
     }
 }
 
+// CreateFileW that opens a reparse point itself instead of its target, and refuses it.
+HANDLE open_plain(const std::filesystem::path& path, DWORD access, DWORD disposition) {
+    HANDLE handle = CreateFileW(path.c_str(), access, SHARE_ALL, nullptr, disposition,
+                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) return handle;
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info)) {
+        const DWORD code = GetLastError();
+        CloseHandle(handle);
+        raise_os_error(code, in_quotes(path));
+    }
+    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+        CloseHandle(handle);
+        throw OSError(in_quotes(path) + " is a symbolic link, junction or folder, not a file; "
+                      "it is not followed");
+    }
+    return handle;
+}
+
 }  // namespace
 
 RecordLock::RecordLock(const std::filesystem::path& lock_path) : handle_(0) {
-    HANDLE handle = CreateFileW(lock_path.c_str(), GENERIC_READ | GENERIC_WRITE, SHARE_ALL, nullptr,
-                                OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE handle = open_plain(lock_path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
-        handle = CreateFileW(lock_path.c_str(), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
-                             FILE_ATTRIBUTE_NORMAL, nullptr);
+        handle = open_plain(lock_path, GENERIC_READ, OPEN_EXISTING);
     }
     if (handle == INVALID_HANDLE_VALUE) raise_os_error(GetLastError(), in_quotes(lock_path));
     OVERLAPPED whole{};
@@ -96,8 +115,7 @@ RecordLock::~RecordLock() {
 }
 
 std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
-    Handle file(CreateFileW(path.c_str(), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    Handle file(open_plain(path, GENERIC_READ, OPEN_EXISTING));
     if (!file.valid()) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return std::nullopt;
@@ -117,8 +135,7 @@ std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
 }
 
 void append_to_file(const std::filesystem::path& path, std::string_view bytes) {
-    Handle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, SHARE_ALL, nullptr, OPEN_ALWAYS,
-                            FILE_ATTRIBUTE_NORMAL, nullptr));
+    Handle file(open_plain(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, OPEN_ALWAYS));
     if (!file.valid()) raise_os_error(GetLastError(), in_quotes(path));
     write_all(file.get(), bytes, path);
     if (!FlushFileBuffers(file.get())) raise_os_error(GetLastError(), in_quotes(path));
@@ -126,9 +143,8 @@ void append_to_file(const std::filesystem::path& path, std::string_view bytes) {
 }
 
 void replace_file(const std::filesystem::path& path, std::string_view bytes) {
-    std::error_code ignored;
-    std::filesystem::path target = std::filesystem::canonical(path, ignored);
-    if (ignored) target = path;
+    // The record itself is replaced, never the target of a link in its place.
+    const std::filesystem::path& target = path;
     std::filesystem::path dir = target.parent_path();
     if (dir.empty()) dir = L".";
 

@@ -5,7 +5,9 @@
 #include <cstdint>
 #include <optional>
 
-#if !defined(_WIN32)
+#if defined(_WIN32)
+#include <windows.h>
+#else
 #include <locale.h>
 #include <wctype.h>
 #endif
@@ -46,6 +48,26 @@ char32_t lower_code_point(char32_t cp) noexcept {
     if (utf8_locale != locale_t{}) {
         const wint_t lowered = towlower_l(static_cast<wint_t>(cp), utf8_locale);
         if (lowered != WEOF && lowered <= 0x10FFFF) return static_cast<char32_t>(lowered);
+    }
+#else
+    // The invariant locale's simple lower-case mapping, as the C.UTF-8 tables give elsewhere; the
+    // C runtime's towlower knows only its code page's letters, which would leave "Ü" as it is.
+    wchar_t in[2];
+    int length = 1;
+    if (cp >= 0x10000) {
+        in[0] = static_cast<wchar_t>(0xD800 + ((cp - 0x10000) >> 10));
+        in[1] = static_cast<wchar_t>(0xDC00 + ((cp - 0x10000) & 0x3FF));
+        length = 2;
+    } else {
+        in[0] = static_cast<wchar_t>(cp);
+    }
+    wchar_t out[2];
+    const int got = LCMapStringEx(LOCALE_NAME_INVARIANT, LCMAP_LOWERCASE, in, length, out, 2,
+                                  nullptr, nullptr, 0);
+    if (got == 1 && (out[0] < 0xD800 || out[0] > 0xDFFF)) return static_cast<char32_t>(out[0]);
+    if (got == 2 && out[0] >= 0xD800 && out[0] <= 0xDBFF && out[1] >= 0xDC00 && out[1] <= 0xDFFF) {
+        return 0x10000 + ((static_cast<char32_t>(out[0]) - 0xD800) << 10) +
+               (static_cast<char32_t>(out[1]) - 0xDC00);
     }
 #endif
     return cp;
