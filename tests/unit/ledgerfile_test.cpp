@@ -454,6 +454,9 @@ TEST_F(LedgerfileTest, ReadOnlyFolderIsPermissionDenied) {
             } catch (const tessel_installer::PermissionError& error) {
                 std::fprintf(stderr, "%s\n", error.what());
                 return 10;
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "%s\n", error.what());
+                return 12;
             }
             return 11;
         });
