@@ -15,10 +15,6 @@
 namespace tessel_installer::ledgerfile::detail {
 namespace {
 
-std::string in_quotes(const std::filesystem::path& path) {
-    return "'" + path_text(path) + "'";
-}
-
 // The error kind of a Windows error code, with the text "[WinError N] reason: 'path'".
 [[noreturn]] void raise_os_error(DWORD code, const std::string& what) {
     const std::string message =
@@ -65,7 +61,7 @@ void write_all(HANDLE handle, std::string_view bytes, const std::filesystem::pat
             bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
         DWORD written = 0;
         if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr)) {
-            raise_os_error(GetLastError(), in_quotes(path));
+            raise_os_error(GetLastError(), quoted_path(path));
         }
         bytes.remove_prefix(written);
     }
@@ -73,21 +69,30 @@ void write_all(HANDLE handle, std::string_view bytes, const std::filesystem::pat
 
 }  // namespace
 
-RecordLock::RecordLock(const std::filesystem::path& lock_path) : handle_(0) {
+RecordLock::RecordLock(const std::filesystem::path& lock_path) : path_(lock_path), handle_(0) {
     HANDLE handle = CreateFileW(lock_path.c_str(), GENERIC_READ | GENERIC_WRITE, SHARE_ALL, nullptr,
                                 OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        // An existing lock file that we may not write still serves; when there is none, the
+        // denied access is the cause to report.
         handle = CreateFileW(lock_path.c_str(), GENERIC_READ, SHARE_ALL, nullptr, OPEN_EXISTING,
                              FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (handle == INVALID_HANDLE_VALUE) SetLastError(ERROR_ACCESS_DENIED);
     }
-    if (handle == INVALID_HANDLE_VALUE) raise_os_error(GetLastError(), in_quotes(lock_path));
-    OVERLAPPED whole{};
-    if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
-        const DWORD code = GetLastError();
-        CloseHandle(handle);
-        raise_os_error(code, in_quotes(lock_path));
-    }
+    if (handle == INVALID_HANDLE_VALUE) raise_os_error(GetLastError(), quoted_path(lock_path));
     handle_ = reinterpret_cast<std::intptr_t>(handle);
+}
+
+bool RecordLock::try_lock() {
+    OVERLAPPED whole{};
+    if (LockFileEx(reinterpret_cast<HANDLE>(handle_),
+                   LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                   &whole)) {
+        return true;
+    }
+    const DWORD code = GetLastError();
+    if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) return false;
+    raise_os_error(code, quoted_path(path_));
 }
 
 RecordLock::~RecordLock() {
@@ -101,14 +106,14 @@ std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
     if (!file.valid()) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return std::nullopt;
-        raise_os_error(code, in_quotes(path));
+        raise_os_error(code, quoted_path(path));
     }
     std::string content;
     char buffer[16384];
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
-            raise_os_error(GetLastError(), in_quotes(path));
+            raise_os_error(GetLastError(), quoted_path(path));
         }
         if (got == 0) break;
         content.append(buffer, got);
@@ -119,10 +124,10 @@ std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
 void append_to_file(const std::filesystem::path& path, std::string_view bytes) {
     Handle file(CreateFileW(path.c_str(), FILE_APPEND_DATA, SHARE_ALL, nullptr, OPEN_ALWAYS,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) raise_os_error(GetLastError(), in_quotes(path));
+    if (!file.valid()) raise_os_error(GetLastError(), quoted_path(path));
     write_all(file.get(), bytes, path);
-    if (!FlushFileBuffers(file.get())) raise_os_error(GetLastError(), in_quotes(path));
-    if (!file.close()) raise_os_error(GetLastError(), in_quotes(path));
+    if (!FlushFileBuffers(file.get())) raise_os_error(GetLastError(), quoted_path(path));
+    if (!file.close()) raise_os_error(GetLastError(), quoted_path(path));
 }
 
 void replace_file(const std::filesystem::path& path, std::string_view bytes) {
@@ -135,7 +140,7 @@ void replace_file(const std::filesystem::path& path, std::string_view bytes) {
     // A unique name in the record's directory, created empty.
     wchar_t temp_name[MAX_PATH + 1] = {};
     if (GetTempFileNameW(dir.c_str(), L"tsl", 0, temp_name) == 0) {
-        raise_os_error(GetLastError(), in_quotes(dir));
+        raise_os_error(GetLastError(), quoted_path(dir));
     }
     const std::filesystem::path temp(temp_name);
     bool committed = false;
@@ -149,15 +154,25 @@ void replace_file(const std::filesystem::path& path, std::string_view bytes) {
 
     Handle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) raise_os_error(GetLastError(), in_quotes(temp));
+    if (!file.valid()) raise_os_error(GetLastError(), quoted_path(temp));
     write_all(file.get(), bytes, temp);
-    if (!FlushFileBuffers(file.get())) raise_os_error(GetLastError(), in_quotes(temp));
-    if (!file.close()) raise_os_error(GetLastError(), in_quotes(temp));
+    if (!FlushFileBuffers(file.get())) raise_os_error(GetLastError(), quoted_path(temp));
+    if (!file.close()) raise_os_error(GetLastError(), quoted_path(temp));
     if (!MoveFileExW(temp.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        raise_os_error(GetLastError(), in_quotes(temp) + " -> " + in_quotes(target));
+        raise_os_error(GetLastError(), quoted_path(temp) + " -> " + quoted_path(target));
     }
     committed = true;
+}
+
+void check_replaceable(const std::filesystem::path& path) {
+    std::filesystem::path dir = path.parent_path();
+    if (dir.empty()) dir = L".";
+    wchar_t temp_name[MAX_PATH + 1] = {};
+    if (GetTempFileNameW(dir.c_str(), L"tsl", 0, temp_name) == 0) {
+        raise_os_error(GetLastError(), quoted_path(dir));
+    }
+    DeleteFileW(temp_name);
 }
 
 bool is_writable_directory(const std::filesystem::path& dir) {
