@@ -95,7 +95,7 @@ REFUSED = "'{}' is a symbolic link; refusing to use it"
 
 
 @pytest.mark.parametrize("case", ["directory", "undecodable", "record link", "lock link",
-                                  "read-only folder"])
+                                  "fifo", "read-only folder"])
 def test_unusable_record(sandbox, venv, program, tmp_path, case):
     """Storing says why it failed; uninstall then stops before any pip child, naming the cause."""
     prefix = _as_owner_without_override() if case == "read-only folder" else []
@@ -116,6 +116,9 @@ def test_unusable_record(sandbox, venv, program, tmp_path, case):
         not_ours.write_text("bundle-alder\n")
         os.symlink(not_ours, path)
         stored, step, cause = True, "read", REFUSED.format(path)
+    elif case == "fifo":
+        os.mkfifo(path)  # nobody ever writes to it: reading it would wait for good
+        stored, step, cause = True, "read", f"'{path}' is not a regular file; refusing to use it"
     elif case == "lock link":
         os.symlink(not_ours, lock)
         stored, step, cause = True, "rewrite", REFUSED.format(lock)

@@ -30,12 +30,21 @@ namespace {
     }
 }
 
-// Opens without following a symbolic link in the file's place; -1 with errno set on failure.
+// Opens without following a symbolic link in the file's place; -1 with errno set on failure. Only
+// a regular file is taken: a FIFO planted in its place would otherwise block the run for good (so
+// the open itself never waits), and a device is no record.
 int open_no_follow(const std::filesystem::path& path, int flags, mode_t mode = 0) {
     int fd = -1;
     do {
-        fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
+        fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, mode);
     } while (fd < 0 && errno == EINTR);
+    struct stat state {};
+    if (fd >= 0 && (::fstat(fd, &state) != 0 || !S_ISREG(state.st_mode))) {
+        const int error = S_ISDIR(state.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
     return fd;
 }
 
@@ -45,6 +54,12 @@ int open_no_follow(const std::filesystem::path& path, int flags, mode_t mode = 0
     struct stat state {};
     if (error == ELOOP && ::lstat(path.c_str(), &state) == 0 && S_ISLNK(state.st_mode)) {
         throw OSError(quoted_path(path) + " is a symbolic link; refusing to use it");
+    }
+    // A FIFO, socket or device: refused by the check after opening, or by the open itself (a FIFO
+    // without a reader).
+    if (::lstat(path.c_str(), &state) == 0 && !S_ISREG(state.st_mode) && !S_ISDIR(state.st_mode) &&
+        !S_ISLNK(state.st_mode)) {
+        throw OSError(quoted_path(path) + " is not a regular file; refusing to use it");
     }
     raise_os_error(error, quoted_path(path));
 }
