@@ -23,6 +23,9 @@ void store_package_name(const std::string& package);
 // The distinct names of the record. Throws FileNotFoundError("No stored package file found.") when
 // the file does not exist; other read errors propagate as OSError kinds.
 std::set<std::string> read_stored_packages();
+// The distinct names in the text of a record read from `file` (named in the error): one per line,
+// blank lines skipped. Throws ValueError when the text is not UTF-8.
+std::set<std::string> _parse_record_text(std::string_view text, const std::filesystem::path& file);
 // Drops every line naming the package; a missing file is nothing to do.
 void remove_package_name(const std::string& package);
 
