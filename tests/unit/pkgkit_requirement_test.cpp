@@ -143,8 +143,13 @@ TEST(ParseMarker, CanonicalTextKeepsMeaningfulParentheses) {
         {"((os_name == 'a' or os_name == 'b'))", "os_name == \"a\" or os_name == \"b\""},
         {"sys.platform == \"it's\" or platform.machine=='x'",
          "sys_platform == \"it's\" or platform_machine == \"x\""},
+        // A value holding a double quote keeps single quotes, so the text reads back.
+        {"os_name == 'say \"hi\"' and os_name=='\"'", "os_name == 'say \"hi\"' and os_name == '\"'"},
     };
-    for (const auto& [text, canonical] : cases) EXPECT_EQ(parse_marker(text).to_string(), canonical);
+    for (const auto& [text, canonical] : cases) {
+        EXPECT_EQ(parse_marker(text).to_string(), canonical);
+        EXPECT_EQ(parse_marker(canonical).to_string(), canonical);
+    }
     EXPECT_THROW(parse_marker("os_name == 'a' )"), InvalidRequirement);
 }
 
