@@ -259,6 +259,74 @@ TEST(FrontdoorParse, TheRecordHoldsOnlyWhatWasGiven) {
     EXPECT_EQ(std::get<Args>(none).action, nullptr);
 }
 
+OptionalList listed(const OptionalText& value) {
+    return value ? OptionalList(std::vector<std::string>{*value}) : std::nullopt;
+}
+
+// Every value option of every action, in each way of writing its name, with values that a list
+// reading, a separator or a dash could rewrite: each argument must reach the record as typed.
+TEST(FrontdoorParse, EveryArgumentIsOneValueExactlyAsTyped) {
+    struct ValueOption {
+        std::string action;
+        std::vector<std::string> spellings;  // how the name may be written
+        OptionalList (*field)(const Args&);
+        bool list;  // takes several values after one name
+    };
+    const std::vector<ValueOption> value_options = {
+        {"install", {"--package", "--pack"}, [](const Args& a) { return listed(a.package); }, false},
+        {"install", {"--options", "--opt"}, [](const Args& a) { return a.options; }, true},
+        {"install", {"--folder", "--fo"}, [](const Args& a) { return listed(a.folder); }, false},
+        {"install", {"--version", "--vers", "-v"}, [](const Args& a) { return listed(a.version); },
+         false},
+        {"download", {"--package", "--pa"}, [](const Args& a) { return listed(a.package); }, false},
+        {"download", {"--python-version", "--py"},
+         [](const Args& a) { return listed(a.python_version); }, false},
+        {"download", {"--platform", "--pl"}, [](const Args& a) { return a.platform; }, false},
+        {"download", {"--folder", "--fo"}, [](const Args& a) { return listed(a.folder); }, false},
+        {"download", {"--version", "--ve"}, [](const Args& a) { return listed(a.version); }, false},
+        {"download", {"--options", "--o"}, [](const Args& a) { return a.options; }, true},
+    };
+    const std::vector<std::string> values = {"[a,b]", "[]", "[[a]]", "[a]", "{}", "a,b", "=",
+                                             "a=b", " ", "", "a b", "\t", "-", "--", "-x",
+                                             "--debug", "download", "\xff["};
+    for (const auto& option : value_options) {
+        for (const auto& name : option.spellings) {
+            for (const auto& value : values) {
+                std::vector<std::vector<std::string>> lines = {{option.action, name + "=" + value}};
+                // A separate argument never starts with "-"; a short name also takes the value
+                // right after it ("-v=" is the other spelling of "-v").
+                if (value.size() < 2 || value.front() != '-') {
+                    lines.push_back({option.action, name, value});
+                }
+                if (name.size() == 2 && !value.empty() && value.front() != '=') {
+                    lines.push_back({option.action, name + value});
+                }
+                for (auto arguments : lines) {
+                    if (option.action == "download" && option.spellings.front() != "--folder") {
+                        arguments.insert(arguments.end(), {"--folder", "out"});
+                    }
+                    auto parser = get_parser();
+                    const ParseOutcome outcome = parse_arguments(*parser, arguments);
+                    ASSERT_TRUE(std::holds_alternative<Args>(outcome)) << shown(arguments);
+                    EXPECT_EQ(option.field(std::get<Args>(outcome)),
+                              OptionalList(std::vector<std::string>{value}))
+                        << shown(arguments);
+                }
+            }
+        }
+        if (!option.list) continue;
+        // Several values after one name stay several, each one whole.
+        const std::vector<std::string> several = {"[a,b]", "[]", "a,b", "=", "", "download"};
+        std::vector<std::string> arguments = {option.action, option.spellings.front()};
+        arguments.insert(arguments.end(), several.begin(), several.end());
+        if (option.action == "download") arguments.insert(arguments.end(), {"--folder", "out"});
+        auto parser = get_parser();
+        const ParseOutcome outcome = parse_arguments(*parser, arguments);
+        ASSERT_TRUE(std::holds_alternative<Args>(outcome)) << shown(arguments);
+        EXPECT_EQ(option.field(std::get<Args>(outcome)), OptionalList(several)) << shown(arguments);
+    }
+}
+
 // An exact long name is never read as the prefix of a longer one.
 TEST(FrontdoorParse, AnExactNameWinsOverTheNamesItIsAPrefixOf) {
     CLI::App app{"test", "tessel-installer"};

@@ -41,9 +41,14 @@ CLI::Option* value_option(CLI::App& action, const std::string& names, std::strin
     return action.add_option(names, into, help)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
 
+// CLI11 reads a value written "[a,b]" as a list of its own, "[]" as no value at all, while an
+// option allows extra arguments. Every argument is one value here, so the list options take none:
+// the expansion step hands CLI11 each value of a list as an occurrence of its own.
 CLI::Option* list_option(CLI::App& action, const std::string& names,
                          std::vector<std::string>& into, const std::string& help) {
-    return action.add_option(names, into, help)->expected(1, CLI::detail::expected_max_vector_size);
+    return action.add_option(names, into, help)
+        ->expected(1, CLI::detail::expected_max_vector_size)
+        ->allow_extra_args(false);
 }
 
 CLI::App& add_action(Parser::Storage& storage, const std::string& name, const std::string& help,
@@ -83,6 +88,7 @@ void declare(Parser::Storage& s) {
                     "Platform tag(s) (e.g., macosx_14_0_arm64). You can specify this multiple "
                     "times.")
         ->expected(1)
+        ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     value_option(download, "--folder", s.folder, "Destination folder for downloaded packages.")
         ->required();

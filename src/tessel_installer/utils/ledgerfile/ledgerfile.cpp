@@ -173,10 +173,13 @@ std::set<std::string> read_stored_packages() {
     const fs::path file = package_file();
     const auto content = detail::read_whole_file(file);
     if (!content) throw FileNotFoundError("No stored package file found.");
-    require_utf8(*content, file);
+    return _parse_record_text(*content, file);
+}
 
+std::set<std::string> _parse_record_text(std::string_view text, const fs::path& file) {
+    require_utf8(text, file);
     std::set<std::string> names;
-    for_each_line(*content, [&names](std::string_view line) {
+    for_each_line(text, [&names](std::string_view line) {
         const std::string_view name = pkgkit::text::trim_unicode_space(line);
         if (!name.empty()) names.emplace(name);
     });

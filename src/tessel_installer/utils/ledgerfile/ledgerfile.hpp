@@ -31,6 +31,9 @@ std::set<std::string> read_stored_packages();
 // Throws the OSError kind of the first obstacle to a later rewrite of an existing record: its lock
 // cannot be opened or created, or its folder does not let us create the rewrite's temporary file.
 void check_package_file_rewritable();
+// The distinct names in the text of a record read from `file` (named in the error): one per line,
+// blank lines skipped. Throws ValueError when the text is not UTF-8.
+std::set<std::string> _parse_record_text(std::string_view text, const std::filesystem::path& file);
 // Drops every line naming the package; a missing file is nothing to do.
 void remove_package_name(const std::string& package);
 
