@@ -46,7 +46,8 @@ function(_roff_text out text)
   set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 
-# An option label or usage line: option names bold, value names italic, the rest roman.
+# An option label or usage line: option names bold, value names italic, the rest roman, and no
+# word hyphenated at a line break (a hyphen added to an option name would mislead).
 function(_roff_synopsis out text)
   string(REGEX REPLACE "([ ${LB}]|^)(-[-A-Za-z0-9]*[A-Za-z0-9])" "\\1@B@\\2@R@" text "${text}")
   string(REGEX REPLACE "([ ${LB}]|^)([A-Z][A-Z_]*)" "\\1@I@\\2@R@" text "${text}")
@@ -54,6 +55,7 @@ function(_roff_synopsis out text)
   string(REPLACE "@B@" "\\fB" text "${text}")
   string(REPLACE "@I@" "\\fI" text "${text}")
   string(REPLACE "@R@" "\\fR" text "${text}")
+  string(REPLACE " " " \\%" text "\\%${text}")
   set(${out} "${text}" PARENT_SCOPE)
 endfunction()
 

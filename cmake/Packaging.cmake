@@ -5,7 +5,6 @@
 # "licence" (LICENSE) and "debian" (the copyright file and changelog a Debian package carries
 # instead of LICENSE). A plain install takes the first two; "debian" is only ever asked for by
 # name, by the Debian package.
-include(GNUInstallDirs)
 
 set(TESSEL_MAINTAINER "tessel-installer maintainers <maintainers@tessel-installer.example>")
 set(_doc_dir ${CMAKE_INSTALL_DATADIR}/doc/tessel-installer)
@@ -63,17 +62,18 @@ set(CPACK_PACKAGE_VERSION ${PROJECT_VERSION})
 set(CPACK_PACKAGE_VENDOR "the tessel-installer authors")
 set(CPACK_PACKAGE_CONTACT "${TESSEL_MAINTAINER}")
 set(CPACK_PACKAGE_DESCRIPTION_SUMMARY "installer for the Tessel Enterprise Python packages")
+# The extended description in lines that fit an 80-column terminal in dpkg's indented layout.
 set(CPACK_PACKAGE_DESCRIPTION
-    "tessel-installer installs the Tessel Enterprise family of Python packages (the base
-package and its add-on bundles) into the Python environment it runs beside, with
-pip. It installs or upgrades them from the vendor's package index, downloads them
-for offline installation and installs them from such a folder, uninstalls them,
-lists what is on offer, and checks whether the machine meets the requirements.")
+    "tessel-installer installs the Tessel Enterprise family of Python packages
+(the base package and its add-on bundles) into the Python environment it
+runs beside, with pip. It installs or upgrades them from the vendor's
+package index, downloads them for offline installation and installs them
+from such a folder, uninstalls them, lists what is on offer, and checks
+whether the machine meets the requirements.")
 set(CPACK_RESOURCE_FILE_LICENSE ${CMAKE_CURRENT_SOURCE_DIR}/LICENSE)
 set(CPACK_STRIP_FILES OFF)  # the release build strips the program itself, keeping its debug file
-set(CPACK_ARCHIVE_FILE_NAME
-    "tessel-installer-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}")
-string(TOLOWER "${CPACK_ARCHIVE_FILE_NAME}" CPACK_ARCHIVE_FILE_NAME)
+string(TOLOWER "tessel-installer-${PROJECT_VERSION}-${CMAKE_SYSTEM_NAME}-${CMAKE_SYSTEM_PROCESSOR}"
+       TESSEL_ARCHIVE_NAME)
 
 # One package of the chosen components each; which components is the generator's (below).
 set(CPACK_DEB_COMPONENT_INSTALL ON)
