@@ -67,7 +67,6 @@ CASES = [
     ("tessel-installer download --folder ", ["wheels"]),  # directories only
     ("tessel-installer install --folder w", ["wheels"]),
     ("tessel-installer install --version ", []),  # here the package version: any text
-    ("tessel-installer install --package ", PACKAGES),
     ("tessel-installer install --package x ", []),
     ("tessel-installer list-packages ", []),
     ("tessel-installer bogus --", []),
