@@ -30,8 +30,9 @@ configure_file(${CMAKE_CURRENT_SOURCE_DIR}/packaging/man/tessel-installer.h2m.in
 # this stand-in, named like the program, turns them into those on the way.
 file(GENERATE OUTPUT ${_man_dir}/bin/tessel-installer
      CONTENT "#!/bin/sh
-'$<TARGET_FILE:tessel-installer>' \"$@\" | sed -e 's/^usage:/Usage:/' -e 's/^options:$/Options:/' \\
-  -e 's/^action:$/*Actions*/'
+text=$('$<TARGET_FILE:tessel-installer>' \"$@\") || exit
+printf '%s\\n' \"$text\" |
+  sed -e 's/^usage:/Usage:/' -e 's/^options:$/Options:/' -e 's/^action:$/*Actions*/'
 "
      FILE_PERMISSIONS OWNER_READ OWNER_WRITE OWNER_EXECUTE GROUP_READ GROUP_EXECUTE WORLD_READ
                       WORLD_EXECUTE)
