@@ -36,7 +36,7 @@ install(FILES ${_pack_dir}/completion/tessel-installer
 install(FILES ${_pack_dir}/completion/_tessel-installer
         DESTINATION ${CMAKE_INSTALL_DATADIR}/zsh/vendor-completions COMPONENT program)
 
-# The Debian changelog's newest entry must be this version: dpkg and lintian compare the two.
+# The Debian changelog's newest entry must be the version being packaged.
 set(_changelog ${CMAKE_CURRENT_SOURCE_DIR}/packaging/debian/changelog)
 file(STRINGS ${_changelog} _first LIMIT_COUNT 1)
 if(NOT _first MATCHES "^tessel-installer \\(${PROJECT_VERSION}\\) ")
