@@ -11,6 +11,7 @@
 
 #include "tessel_installer/cli/argument_expansion.hpp"
 #include "tessel_installer/cli/frontdoor.hpp"
+#include "tessel_installer/config.hpp"
 #include "tessel_installer/errors.hpp"
 
 namespace tessel_installer::frontdoor {
@@ -354,7 +355,7 @@ struct UsageCase {
 };
 
 TEST(FrontdoorUsage, EveryUsageErrorPrintsTheUsageLineAndOneErrorLineWithStatus2) {
-    const std::string top = "usage: tessel-installer [-h] ACTION";
+    const std::string top = "usage: tessel-installer [-h] [--version] ACTION";
     const std::string install = "usage: tessel-installer install [-h] [--package PACKAGE]";
     const std::string uninstall = "usage: tessel-installer uninstall [-h] [--debug]";
     const std::string download = "usage: tessel-installer download [-h] [--package PACKAGE]";
@@ -369,6 +370,8 @@ TEST(FrontdoorUsage, EveryUsageErrorPrintsTheUsageLineAndOneErrorLineWithStatus2
         {{"--", "foo"}, top, "invalid action 'foo' " + actions},
         {{"--bogus"}, top, "unrecognised option '--bogus'"},
         {{"-x"}, top, "unrecognised option '-x'"},
+        {{"--version=1"}, top, "option '--version' takes no value"},
+        {{"-v"}, top, "option '-v' must follow the action it belongs to"},
         // options before the action
         {{"--debug", "install"}, top, "option '--debug' must follow the action it belongs to"},
         {{"-u", "install"}, top, "option '-u' must follow the action it belongs to"},
@@ -468,10 +471,11 @@ TEST(FrontdoorHelp, AnEmptyLineOrALoneDoubleDashPrintsTheTopLevelHelp) {
     EXPECT_EQ(empty.status, 0);
     EXPECT_EQ(empty.err, "");
     EXPECT_TRUE(empty.calls.empty());
-    EXPECT_EQ(empty.out.rfind("usage: tessel-installer [-h] ACTION ...\n", 0), 0u) << empty.out;
+    EXPECT_EQ(empty.out.rfind("usage: tessel-installer [-h] [--version] ACTION ...\n", 0), 0u)
+        << empty.out;
     expect_in_order(empty.out,
                     {"Tessel Installer.", "options: -h, --help Show this help message and exit.",
-                     "action: install Install your Tessel Enterprise Packages.",
+                     "--version Show the program's version and exit.", "action: install Install your Tessel Enterprise Packages.",
                      "uninstall Uninstall your Tessel Enterprise Packages.",
                      "download Download your Tessel Enterprise Packages for offline installation.",
                      "list-packages List all packages you have access to.",
@@ -578,6 +582,29 @@ TEST(FrontdoorHelp, HelpWinsOverUsageErrorsAndOverTheRequiredFolder) {
     const Outcome late = invoke({"install", "--", "--help"});
     EXPECT_EQ(late.status, 2);
     EXPECT_EQ(late.out, "");
+}
+
+// The program's version is a top-level option only; after an action, --version is still the
+// package version.
+TEST(FrontdoorVersion, TheTopLevelVersionPrintsTheProgramsVersionInsteadOfRunningTheAction) {
+    const std::string line = "tessel-installer " + std::string(config::PROGRAM_VERSION) + "\n";
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--version"}, {"--vers"}, {"--version", "install"},
+          {"--version", "--"}}) {
+        const Outcome result = invoke(arguments);
+        EXPECT_EQ(result.status, 0) << shown(arguments);
+        EXPECT_EQ(result.out, line) << shown(arguments);
+        EXPECT_EQ(result.err, "") << shown(arguments);
+        EXPECT_TRUE(result.calls.empty()) << shown(arguments);
+    }
+    EXPECT_EQ(invoke({"--version", "--help"}).out, invoke({"--help"}).out);
+    EXPECT_EQ(invoke({"--version", "download"}).status, 2);  // still a line with a usage error
+    EXPECT_EQ(invoke({"install", "--version", "2.0"}).calls.back(),
+              "install_packages(package=none, options=none, debug=false, version='2.0', "
+              "upgrade=false)");
+    EXPECT_EQ(invoke({"download", "--folder", "out", "--version", "2.0"}).calls.back(),
+              "download_packages(package=none, python_version=none, platform=none, "
+              "folder='out', version='2.0', options=none, debug=false)");
 }
 
 Operations throwing(std::function<void()> thrower) {

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "tessel_installer/cli/argument_expansion.hpp"
+#include "tessel_installer/cli/program_version.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/terminal_text.hpp"
 
@@ -159,6 +160,7 @@ int report_interrupt(std::ostream& err, int signal_number) {
 std::unique_ptr<Parser> get_parser() {
     auto parser = std::make_unique<Parser>();
     declare(parser->storage());
+    declare_program_version(parser->app());
     return parser;
 }
 
@@ -228,6 +230,11 @@ int run_cli(const std::vector<std::string>& arguments, const Operations& ops, st
             err << usage_line(*error->parser) << kProgram << ": error: " << error->message << '\n'
                 << std::flush;
             return 2;
+        }
+        // A line that parses and asks for the version gets only the version, like help.
+        if (program_version_requested(parser->app())) {
+            out << program_version_line() << std::flush;
+            return 0;
         }
         const Args& args = std::get<Args>(outcome);
         if (args.action == nullptr) {
