@@ -2,7 +2,9 @@
 sandbox package service of sandbox/ on its fixed loopback addresses.
 
 Run by CTest (label e2e) as `/usr/bin/python3 -m pytest tests/e2e`, with TESSEL_INSTALLER_BIN
-naming the built program. TESSEL_E2E_PYTHON names the base interpreter of the venvs (default
+naming the built program and TESSEL_INSTALLER_VERSION its version. Any other build of the program
+can be run the same way; `-m smoke` picks the few tests that show whether a packaged program
+works at all (scripts/test runs them against the one in the Debian package). TESSEL_E2E_PYTHON names the base interpreter of the venvs (default
 /usr/bin/python3, Debian's, with its pip).
 
 Fixtures
@@ -85,6 +87,12 @@ _DROPPED_PREFIXES = ("PIP_", "PYTHON", "CONDA", "VIRTUAL_ENV", "PYENV_VERSION")
 _DROPPED = {"REQUESTS_CA_BUNDLE", "CURL_CA_BUNDLE", "SSL_CERT_FILE", "SSL_CERT_DIR",
             "http_proxy", "https_proxy", "all_proxy", "HTTP_PROXY", "HTTPS_PROXY", "ALL_PROXY",
             "no_proxy", "NO_PROXY", "XDG_DATA_HOME", "XDG_CONFIG_HOME", "XDG_CACHE_HOME"}
+
+
+def pytest_configure(config):
+    # CI runs this subset against the program as packaged, so a packaging fault shows.
+    config.addinivalue_line("markers", "smoke: help, version, check-requirements, one install "
+                                       "and uninstall")
 
 
 class Sandbox:

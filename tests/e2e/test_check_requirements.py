@@ -19,6 +19,7 @@ def _pretty_name() -> str | None:
     return None
 
 
+@pytest.mark.smoke
 @pytest.mark.parametrize("where", ["venv", "venv_with_blank"])
 def test_check_requirements_reports_the_venv_and_passes(request, run_program, where):
     venv = request.getfixturevalue(where)

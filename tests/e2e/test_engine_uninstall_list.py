@@ -4,11 +4,14 @@ from __future__ import annotations
 
 import os
 
+import pytest
+
 from engine_support import record, screen, run_engine  # noqa: F401 (fixture)
 
 TRUSTED_PIP = ("--index-url", "https://127.0.0.1:18443/", "--trusted-host", "127.0.0.1:18443")
 
 
+@pytest.mark.smoke
 def test_uninstall_from_the_record(venv, run_engine):
     installed = run_engine("install", "--package", "bundle-cedar", "-v", "1.0.0", venv=venv)
     assert installed.returncode == 0, installed.stdout + installed.stderr

@@ -141,7 +141,7 @@ for r in ["bundle-alder>=1.2", "Bundle_Alder[extra]==1.0", "name", "name[]", "na
           "name @ http://x.com/a.whl;os_name=='a'", "name[a-b,c.d,e_f]>=1", "name[A]",
           "name ; (os_name == 'a' and (os_name == 'b' or (os_name == 'c')))",
           "name; os_name == 'a' and os_name == 'b' or os_name == 'c'", "name; ('a' < \"b\")",
-          "name; os_name == \"it's\"", "name; os_name == 'say \"hi\"'", "name>1,<3,!=2",
+          "name; os_name == \"it's\"", "name>1,<3,!=2",
           "name==1.0a1.*", "name==1.0.post1.*", "name<=1.0rc1", "name>1.0.dev0", "name==1.0.dev0",
           "name~=1.0a1", "name~=2.2.post3", "name===1.0 ; os_name=='a'", "name(==1.0)",
           "name ( == 1.0 , != 1.0.1 )", "name==1.0;extra=='x'", "x-" + "y" * 50,
@@ -193,6 +193,26 @@ add("req", "name==1.0+local.*", differs="a '.*' prefix match cannot follow a loc
 add("req", "name!=1.0.dev1.*", differs="a '.*' prefix match cannot follow a dev release", expect="invalid")
 add("req", "name>1.0+x", differs="only '==' and '!=' accept a local version", expect="invalid")
 add("req", "name<1.0.*", differs="a '.*' prefix match is for '==' and '!=' only", expect="invalid")
+# Arbitrary equality: the library too stops at Unicode white space, but takes any other text.
+for r in ["name===a\u2000b", "name===a\u0085b", "name===1.0+Foo_bar-*!"]:
+    add("req", r)
+ARBITRARY = "arbitrary equality takes only a requirement's version characters"
+for r in ["name===a\x01b", "name===a\x7fb", "name===1.0\u00e9", "name===a@b", "name===a[b]",
+          "name===a/b"]:
+    add("req", r, differs=ARBITRARY, expect="invalid")
+# Brackets in a URL: only around an IP literal that is the whole host. The library refuses them
+# elsewhere in the host, and takes them in the path, query and fragment.
+for r in ["name @ https://u@[::1]:8443/x.whl", "name @ https://u[s]@h/x", "name @ https://C[::1]/x",
+          "name @ https://[::1]x/", "name @ https://[::1][::2]/"]:
+    add("req", r)
+BRACKETS = "'[' and ']' in a URL only enclose an IP literal that is the whole host"
+for r in ["name @ https://h/a[b].whl", "name @ https://h/x.whl?q=[1]", "name @ https://[::1]/x#[a]",
+          "name @ file://h/[::1]"]:
+    add("req", r, differs=BRACKETS, expect="invalid")
+
+add("req", "name; os_name == 'say \"hi\"'",
+    differs="a marker value holding a double quote is written in single quotes, so the text reads back",
+    expect="ok name=name extras= specifiers= url=none marker=os_name == 'say \"hi\"'")
 
 # ---- package names from paths
 for p in ["  /Tmp/Pkgs/Bundle_Alder-1.0-py3-none-any.WHL \n", "dist/Tessel_Enterprise-2.1.0.tar.gz",

@@ -11,6 +11,7 @@
 
 #include "tessel_installer/cli/argument_expansion.hpp"
 #include "tessel_installer/cli/frontdoor.hpp"
+#include "tessel_installer/config.hpp"
 #include "tessel_installer/errors.hpp"
 
 namespace tessel_installer::frontdoor {
@@ -259,6 +260,74 @@ TEST(FrontdoorParse, TheRecordHoldsOnlyWhatWasGiven) {
     EXPECT_EQ(std::get<Args>(none).action, nullptr);
 }
 
+OptionalList listed(const OptionalText& value) {
+    return value ? OptionalList(std::vector<std::string>{*value}) : std::nullopt;
+}
+
+// Every value option of every action, in each way of writing its name, with values that a list
+// reading, a separator or a dash could rewrite: each argument must reach the record as typed.
+TEST(FrontdoorParse, EveryArgumentIsOneValueExactlyAsTyped) {
+    struct ValueOption {
+        std::string action;
+        std::vector<std::string> spellings;  // how the name may be written
+        OptionalList (*field)(const Args&);
+        bool list;  // takes several values after one name
+    };
+    const std::vector<ValueOption> value_options = {
+        {"install", {"--package", "--pack"}, [](const Args& a) { return listed(a.package); }, false},
+        {"install", {"--options", "--opt"}, [](const Args& a) { return a.options; }, true},
+        {"install", {"--folder", "--fo"}, [](const Args& a) { return listed(a.folder); }, false},
+        {"install", {"--version", "--vers", "-v"}, [](const Args& a) { return listed(a.version); },
+         false},
+        {"download", {"--package", "--pa"}, [](const Args& a) { return listed(a.package); }, false},
+        {"download", {"--python-version", "--py"},
+         [](const Args& a) { return listed(a.python_version); }, false},
+        {"download", {"--platform", "--pl"}, [](const Args& a) { return a.platform; }, false},
+        {"download", {"--folder", "--fo"}, [](const Args& a) { return listed(a.folder); }, false},
+        {"download", {"--version", "--ve"}, [](const Args& a) { return listed(a.version); }, false},
+        {"download", {"--options", "--o"}, [](const Args& a) { return a.options; }, true},
+    };
+    const std::vector<std::string> values = {"[a,b]", "[]", "[[a]]", "[a]", "{}", "a,b", "=",
+                                             "a=b", " ", "", "a b", "\t", "-", "--", "-x",
+                                             "--debug", "download", "\xff["};
+    for (const auto& option : value_options) {
+        for (const auto& name : option.spellings) {
+            for (const auto& value : values) {
+                std::vector<std::vector<std::string>> lines = {{option.action, name + "=" + value}};
+                // A separate argument never starts with "-"; a short name also takes the value
+                // right after it ("-v=" is the other spelling of "-v").
+                if (value.size() < 2 || value.front() != '-') {
+                    lines.push_back({option.action, name, value});
+                }
+                if (name.size() == 2 && !value.empty() && value.front() != '=') {
+                    lines.push_back({option.action, name + value});
+                }
+                for (auto arguments : lines) {
+                    if (option.action == "download" && option.spellings.front() != "--folder") {
+                        arguments.insert(arguments.end(), {"--folder", "out"});
+                    }
+                    auto parser = get_parser();
+                    const ParseOutcome outcome = parse_arguments(*parser, arguments);
+                    ASSERT_TRUE(std::holds_alternative<Args>(outcome)) << shown(arguments);
+                    EXPECT_EQ(option.field(std::get<Args>(outcome)),
+                              OptionalList(std::vector<std::string>{value}))
+                        << shown(arguments);
+                }
+            }
+        }
+        if (!option.list) continue;
+        // Several values after one name stay several, each one whole.
+        const std::vector<std::string> several = {"[a,b]", "[]", "a,b", "=", "", "download"};
+        std::vector<std::string> arguments = {option.action, option.spellings.front()};
+        arguments.insert(arguments.end(), several.begin(), several.end());
+        if (option.action == "download") arguments.insert(arguments.end(), {"--folder", "out"});
+        auto parser = get_parser();
+        const ParseOutcome outcome = parse_arguments(*parser, arguments);
+        ASSERT_TRUE(std::holds_alternative<Args>(outcome)) << shown(arguments);
+        EXPECT_EQ(option.field(std::get<Args>(outcome)), OptionalList(several)) << shown(arguments);
+    }
+}
+
 // An exact long name is never read as the prefix of a longer one.
 TEST(FrontdoorParse, AnExactNameWinsOverTheNamesItIsAPrefixOf) {
     CLI::App app{"test", "tessel-installer"};
@@ -286,7 +355,7 @@ struct UsageCase {
 };
 
 TEST(FrontdoorUsage, EveryUsageErrorPrintsTheUsageLineAndOneErrorLineWithStatus2) {
-    const std::string top = "usage: tessel-installer [-h] ACTION";
+    const std::string top = "usage: tessel-installer [-h] [--version] ACTION";
     const std::string install = "usage: tessel-installer install [-h] [--package PACKAGE]";
     const std::string uninstall = "usage: tessel-installer uninstall [-h] [--debug]";
     const std::string download = "usage: tessel-installer download [-h] [--package PACKAGE]";
@@ -301,6 +370,8 @@ TEST(FrontdoorUsage, EveryUsageErrorPrintsTheUsageLineAndOneErrorLineWithStatus2
         {{"--", "foo"}, top, "invalid action 'foo' " + actions},
         {{"--bogus"}, top, "unrecognised option '--bogus'"},
         {{"-x"}, top, "unrecognised option '-x'"},
+        {{"--version=1"}, top, "option '--version' takes no value"},
+        {{"-v"}, top, "option '-v' must follow the action it belongs to"},
         // options before the action
         {{"--debug", "install"}, top, "option '--debug' must follow the action it belongs to"},
         {{"-u", "install"}, top, "option '-u' must follow the action it belongs to"},
@@ -400,10 +471,11 @@ TEST(FrontdoorHelp, AnEmptyLineOrALoneDoubleDashPrintsTheTopLevelHelp) {
     EXPECT_EQ(empty.status, 0);
     EXPECT_EQ(empty.err, "");
     EXPECT_TRUE(empty.calls.empty());
-    EXPECT_EQ(empty.out.rfind("usage: tessel-installer [-h] ACTION ...\n", 0), 0u) << empty.out;
+    EXPECT_EQ(empty.out.rfind("usage: tessel-installer [-h] [--version] ACTION ...\n", 0), 0u)
+        << empty.out;
     expect_in_order(empty.out,
                     {"Tessel Installer.", "options: -h, --help Show this help message and exit.",
-                     "action: install Install your Tessel Enterprise Packages.",
+                     "--version Show the program's version and exit.", "action: install Install your Tessel Enterprise Packages.",
                      "uninstall Uninstall your Tessel Enterprise Packages.",
                      "download Download your Tessel Enterprise Packages for offline installation.",
                      "list-packages List all packages you have access to.",
@@ -510,6 +582,29 @@ TEST(FrontdoorHelp, HelpWinsOverUsageErrorsAndOverTheRequiredFolder) {
     const Outcome late = invoke({"install", "--", "--help"});
     EXPECT_EQ(late.status, 2);
     EXPECT_EQ(late.out, "");
+}
+
+// The program's version is a top-level option only; after an action, --version is still the
+// package version.
+TEST(FrontdoorVersion, TheTopLevelVersionPrintsTheProgramsVersionInsteadOfRunningTheAction) {
+    const std::string line = "tessel-installer " + std::string(config::PROGRAM_VERSION) + "\n";
+    for (const std::vector<std::string>& arguments :
+         {std::vector<std::string>{"--version"}, {"--vers"}, {"--version", "install"},
+          {"--version", "--"}}) {
+        const Outcome result = invoke(arguments);
+        EXPECT_EQ(result.status, 0) << shown(arguments);
+        EXPECT_EQ(result.out, line) << shown(arguments);
+        EXPECT_EQ(result.err, "") << shown(arguments);
+        EXPECT_TRUE(result.calls.empty()) << shown(arguments);
+    }
+    EXPECT_EQ(invoke({"--version", "--help"}).out, invoke({"--help"}).out);
+    EXPECT_EQ(invoke({"--version", "download"}).status, 2);  // still a line with a usage error
+    EXPECT_EQ(invoke({"install", "--version", "2.0"}).calls.back(),
+              "install_packages(package=none, options=none, debug=false, version='2.0', "
+              "upgrade=false)");
+    EXPECT_EQ(invoke({"download", "--folder", "out", "--version", "2.0"}).calls.back(),
+              "download_packages(package=none, python_version=none, platform=none, "
+              "folder='out', version='2.0', options=none, debug=false)");
 }
 
 Operations throwing(std::function<void()> thrower) {

@@ -254,19 +254,33 @@ TEST_F(LedgerfileTest, FailedRewriteKeepsTheOldRecord) {
     EXPECT_EQ(after, before);
 }
 
-TEST_F(LedgerfileTest, RewriteKeepsModeAndLinks) {
+TEST_F(LedgerfileTest, RewriteKeepsModeAndRefusesLinks) {
+    write_file(record(), "a\nb\n");
+    ::chmod(record().c_str(), 0640);
+    lf::remove_package_name("a");
+    EXPECT_EQ(read_file(record()), "b\n");
+    struct stat state {};
+    ASSERT_EQ(::stat(record().c_str(), &state), 0);
+    EXPECT_EQ(state.st_mode & 07777, 0640u);
+
+    // A link planted as the record or its lock is refused, and the file behind it is left alone.
     const fs::path elsewhere = root_ / "elsewhere" / "record.txt";
     write_file(elsewhere, "a\nb\n");
-    ::chmod(elsewhere.c_str(), 0640);
-    fs::create_directories(dir());
-    fs::create_symlink(elsewhere, record());
-
-    lf::remove_package_name("a");
-    EXPECT_TRUE(fs::is_symlink(record()));
-    EXPECT_EQ(read_file(elsewhere), "b\n");
-    struct stat state {};
-    ASSERT_EQ(::stat(elsewhere.c_str(), &state), 0);
-    EXPECT_EQ(state.st_mode & 07777, 0640u);
+    for (const fs::path& link : {record(), fs::path(record().string() + ".lock")}) {
+        fs::remove(record());
+        write_file(record(), "a\n");
+        fs::remove(link);
+        fs::create_symlink(elsewhere, link);
+        try {
+            lf::remove_package_name("a");
+            ADD_FAILURE() << "no error for " << link;
+        } catch (const OSError& error) {
+            EXPECT_EQ(error.what(),
+                      "'" + link.string() + "' is a symbolic link; refusing to use it");
+        }
+        EXPECT_EQ(read_file(elsewhere), "a\nb\n");
+        fs::remove(link);
+    }
 }
 
 TEST_F(LedgerfileTest, ConcurrentRunsLoseNoEntry) {
@@ -398,6 +412,48 @@ TEST_F(LedgerfileTest, UnreadableRecordIsAPermissionError) {
         return 12;
     });
     EXPECT_EQ(status, 10);
+}
+
+// A folder we may not write: the cause is named as the permission it is, whether the lock is
+// missing (it cannot be created) or there (the record or the rewrite's temporary file cannot be).
+TEST_F(LedgerfileTest, ReadOnlyFolderIsPermissionDenied) {
+    for (const bool lock_exists : {false, true}) {
+        SCOPED_TRACE(lock_exists ? "lock there" : "no lock");
+        const fs::path lock = record().string() + ".lock";
+        write_file(record(), "bundle-alder\n");
+        ::chmod(record().c_str(), 0444);
+        if (lock_exists) write_file(lock, "");
+        ::chmod(lock.c_str(), 0666);
+        for (const fs::path& dir : {root_, root_ / "data"})
+            ::chmod(dir.c_str(), 0755);
+        ::chmod(dir().c_str(), 0555);
+        const fs::path errors = root_ / "stderr.txt";
+        const int status = in_child([&] {
+            const int err = ::open(errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0666);
+            if (err < 0 || ::dup2(err, STDERR_FILENO) < 0 || !drop_privileges()) return 126;
+            lf::store_package_name("bundle-cedar");
+            try {
+                lf::check_package_file_rewritable();
+            } catch (const tessel_installer::PermissionError& error) {
+                std::fprintf(stderr, "%s\n", error.what());
+                return 10;
+            } catch (const std::exception& error) {
+                std::fprintf(stderr, "%s\n", error.what());
+                return 12;
+            }
+            return 11;
+        });
+        ::chmod(dir().c_str(), 0755);
+        EXPECT_EQ(status, 10);
+        const std::string denied = "[Errno 13] Permission denied: '";
+        const std::string expected_store =
+            "Failed to write installed package 'bundle-cedar' to '" + record().string() + "': " +
+            denied + (lock_exists ? record() : lock).string() + "'\n";
+        const std::string expected_check =
+            denied + (lock_exists ? dir().string() + "/" : lock.string());
+        const std::string got = read_file(errors);
+        EXPECT_EQ(got.rfind(expected_store + expected_check, 0), 0u) << got;
+    }
 }
 
 }  // namespace

@@ -61,6 +61,9 @@ TEST(ParseRequirement, Parts) {
         {"name; 'linux' in sys_platform and sys_platform not \t in 'win32'", {}, "", std::nullopt,
          "\"linux\" in sys_platform and sys_platform not in \"win32\""},
         {"name===1.0;extra=='t'", {}, "===1.0", std::nullopt, "extra == \"t\""},
+        {"name===1!0.A-b_c.*+d", {}, "===1!0.A-b_c.*+d", std::nullopt, std::nullopt},
+        {"name @ https://u:p@[::1]:8443/p.whl", {}, "", "https://u:p@[::1]:8443/p.whl",
+         std::nullopt},
     };
     for (const auto& c : cases) {
         const auto r = parse_requirement(c.text);
@@ -101,6 +104,21 @@ TEST(ParseRequirement, InvalidTextsSayWhereAndWhy) {
         {"name @ FILE:///x", "must begin with \"file://\""},
         {"name @ http://[zz]/x", "not an IPv6 address"},
         {"name<>1", "is not valid"},
+        // Arbitrary equality compares text made of version characters only.
+        {"name===a\u2000b", "arbitrary equality takes only"},
+        {"name===a\u0085b", "arbitrary equality takes only"},
+        {"name===a\x01b", "arbitrary equality takes only"},
+        {"name===a\x7f", "arbitrary equality takes only"},
+        {"name===1.0\u00e9", "arbitrary equality takes only"},
+        {"name===a@b", "arbitrary equality takes only"},
+        // Brackets only around an IP literal that is the whole host.
+        {"name @ https://C[::1]/x", "may only enclose the whole host"},
+        {"name @ https://[::1]x/", "may only enclose the whole host"},
+        {"name @ https://[::1][::2]/", "may only enclose the whole host"},
+        {"name @ https://u[s]@h/x", "may only enclose the whole host"},
+        {"name @ https://h/a[b].whl", "may only enclose the whole host"},
+        {"name @ https://[::1]/x#[a]", "may only enclose the whole host"},
+        {"name @ http://[::1/x", "unbalanced brackets"},
     };
     for (const auto& [text, why] : cases) {
         try {
@@ -125,8 +143,13 @@ TEST(ParseMarker, CanonicalTextKeepsMeaningfulParentheses) {
         {"((os_name == 'a' or os_name == 'b'))", "os_name == \"a\" or os_name == \"b\""},
         {"sys.platform == \"it's\" or platform.machine=='x'",
          "sys_platform == \"it's\" or platform_machine == \"x\""},
+        // A value holding a double quote keeps single quotes, so the text reads back.
+        {"os_name == 'say \"hi\"' and os_name=='\"'", "os_name == 'say \"hi\"' and os_name == '\"'"},
     };
-    for (const auto& [text, canonical] : cases) EXPECT_EQ(parse_marker(text).to_string(), canonical);
+    for (const auto& [text, canonical] : cases) {
+        EXPECT_EQ(parse_marker(text).to_string(), canonical);
+        EXPECT_EQ(parse_marker(canonical).to_string(), canonical);
+    }
     EXPECT_THROW(parse_marker("os_name == 'a' )"), InvalidRequirement);
 }
 

@@ -350,3 +350,26 @@ TEST_F(ProcessTest, AWaitPassesATerminationRequestOnOnce) {
     ::sigaction(SIGTERM, &old_term, nullptr);
     ::sigaction(SIGHUP, &old_hup, nullptr);
 }
+
+namespace {
+
+// The version look-up and the interpreter queries wait through run(): a termination request
+// recorded before or during that wait reaches their child too, as itself.
+TEST(ProcessRun, PassesATerminationRequestOnToTheChild) {
+    namespace platform = tessel_installer::platform;
+    struct sigaction old_term {}, old_hup {};
+    ::sigaction(SIGTERM, nullptr, &old_term);
+    ::sigaction(SIGHUP, nullptr, &old_hup);
+    platform::install_interrupt_handlers();
+    for (const int request : {SIGTERM, SIGHUP}) {
+        platform::clear_pending_interrupt();
+        ASSERT_EQ(std::raise(request), 0);
+        const auto done = platform::run({"sh", "-c", "exec sleep 30"});
+        EXPECT_EQ(done.returncode, -request);
+    }
+    platform::clear_pending_interrupt();
+    ::sigaction(SIGTERM, &old_term, nullptr);
+    ::sigaction(SIGHUP, &old_hup, nullptr);
+}
+
+}  // namespace

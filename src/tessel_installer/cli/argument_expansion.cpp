@@ -232,9 +232,13 @@ private:
                 }
                 if (values.empty()) return fail(at, "option '" + written + "' expects at least one value");
                 drop_earlier(name);
-                many_groups_.push_back({name, {tokens_.size(), values.size() + 1}});
-                tokens_.push_back(name);
-                tokens_.insert(tokens_.end(), values.begin(), values.end());
+                // One "--name VALUE" pair per value: CLI11 then takes each argument whole, where
+                // a run of values after one name would be open to its list reading of "[a,b]".
+                many_groups_.push_back({name, {tokens_.size(), 2 * values.size()}});
+                for (std::string& value : values) {
+                    tokens_.push_back(name);
+                    tokens_.push_back(std::move(value));
+                }
                 return std::nullopt;
             }
         }

@@ -5,6 +5,7 @@
 #include <utility>
 
 #include "tessel_installer/cli/argument_expansion.hpp"
+#include "tessel_installer/cli/program_version.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/terminal_text.hpp"
 
@@ -41,9 +42,14 @@ CLI::Option* value_option(CLI::App& action, const std::string& names, std::strin
     return action.add_option(names, into, help)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
 }
 
+// CLI11 reads a value written "[a,b]" as a list of its own, "[]" as no value at all, while an
+// option allows extra arguments. Every argument is one value here, so the list options take none:
+// the expansion step hands CLI11 each value of a list as an occurrence of its own.
 CLI::Option* list_option(CLI::App& action, const std::string& names,
                          std::vector<std::string>& into, const std::string& help) {
-    return action.add_option(names, into, help)->expected(1, CLI::detail::expected_max_vector_size);
+    return action.add_option(names, into, help)
+        ->expected(1, CLI::detail::expected_max_vector_size)
+        ->allow_extra_args(false);
 }
 
 CLI::App& add_action(Parser::Storage& storage, const std::string& name, const std::string& help,
@@ -83,6 +89,7 @@ void declare(Parser::Storage& s) {
                     "Platform tag(s) (e.g., macosx_14_0_arm64). You can specify this multiple "
                     "times.")
         ->expected(1)
+        ->allow_extra_args(false)
         ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
     value_option(download, "--folder", s.folder, "Destination folder for downloaded packages.")
         ->required();
@@ -153,6 +160,7 @@ int report_interrupt(std::ostream& err, int signal_number) {
 std::unique_ptr<Parser> get_parser() {
     auto parser = std::make_unique<Parser>();
     declare(parser->storage());
+    declare_program_version(parser->app());
     return parser;
 }
 
@@ -222,6 +230,11 @@ int run_cli(const std::vector<std::string>& arguments, const Operations& ops, st
             err << usage_line(*error->parser) << kProgram << ": error: " << error->message << '\n'
                 << std::flush;
             return 2;
+        }
+        // A line that parses and asks for the version gets only the version, like help.
+        if (program_version_requested(parser->app())) {
+            out << program_version_line() << std::flush;
+            return 0;
         }
         const Args& args = std::get<Args>(outcome);
         if (args.action == nullptr) {

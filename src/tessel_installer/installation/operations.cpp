@@ -5,6 +5,7 @@
 #include <filesystem>
 #include <set>
 #include <string>
+#include <string_view>
 #include <system_error>
 #include <vector>
 
@@ -37,6 +38,41 @@ std::string _join(const std::vector<std::string>& names, std::string_view separa
 }
 
 int _status_of(const ActionResult& result) { return result.all_succeeded() ? SUCCESS : ERROR; }
+
+// Runs a step on the record; when the record exists but fails it, the uninstall cannot go on:
+// the error names the record and the cause and keeps its kind. (The paths in the cause are
+// rendered terminal-safe where the error is made.)
+template <typename Step>
+void _stop_unless_record_usable(std::string_view what, Step step) {
+    const std::string context = "Cannot " + std::string(what) +
+                                " the record of installed packages, so nothing was uninstalled: ";
+    try {
+        step();
+    } catch (const PermissionError& error) {
+        throw PermissionError(context + error.what());
+    } catch (const FileNotFoundError& error) {
+        throw FileNotFoundError(context + error.what());
+    } catch (const OSError& error) {
+        throw OSError(context + error.what());
+    } catch (const ValueError& error) {
+        throw ValueError(context + error.what());
+    }
+}
+
+// The names recorded by earlier installs, or none when there is no record, so that the catalogue
+// stands in for it. A record that exists but cannot be read is an error: falling back would
+// uninstall what was never recorded.
+std::optional<std::set<std::string>> _read_record_for_uninstall() {
+    std::optional<std::set<std::string>> recorded;
+    _stop_unless_record_usable("read", [&recorded] {
+        try {
+            recorded = ledgerfile::read_stored_packages();
+        } catch (const FileNotFoundError&) {
+            // Only the record's own absence is reported with this kind.
+        }
+    });
+    return recorded;
+}
 
 }  // namespace
 
@@ -172,14 +208,7 @@ int download_packages(const OptionalText& package, const OptionalText& python_ve
 int uninstall_packages(bool debug) {
     std::vector<std::string> packages;
     bool fetch_failed = false;
-    std::optional<std::set<std::string>> recorded;
-    try {
-        recorded = ledgerfile::read_stored_packages();
-    } catch (const OSError&) {
-        // Missing, unreadable or failing record: the catalogue stands in for it.
-    } catch (const ValueError&) {
-        // Undecodable record: likewise.
-    }
+    const std::optional<std::set<std::string>> recorded = _read_record_for_uninstall();
 
     if (recorded.has_value()) {
         for (const auto& name : *recorded) {
@@ -187,10 +216,15 @@ int uninstall_packages(bool debug) {
             if (_is_valid_package_text(name)) {
                 packages.push_back(name);
             } else {
-                termwrite::print_message("Warning: Skipping '" + name +
+                termwrite::print_message("Warning: Skipping '" + pkgkit::text::terminal_safe(name) +
                                          "' in the record of installed packages: not a valid "
                                          "package name.");
             }
+        }
+        // Each uninstall removes its name from the record: a record that cannot be rewritten
+        // stops the run now, before any package is gone but still listed.
+        if (!packages.empty()) {
+            _stop_unless_record_usable("rewrite", ledgerfile::check_package_file_rewritable);
         }
     } else {
         const Selection selection = _select_packages();
@@ -209,8 +243,11 @@ int uninstall_packages(bool debug) {
 
     const std::vector<std::string> current_packages = pkgkit::list_current_installed_packages();
     const std::set<std::string> installed(current_packages.begin(), current_packages.end());
+    // A recorded "bundle-birch[postgres]" is installed when its distribution "bundle-birch" is.
     bool any_installed = false;
-    for (const auto& name : packages) any_installed = any_installed || installed.count(name) != 0;
+    for (const auto& name : packages) {
+        any_installed = any_installed || installed.count(name.substr(0, name.find('['))) != 0;
+    }
     if (!any_installed) {
         termwrite::print_message("No packages found to uninstall.");
         return SUCCESS;

@@ -7,7 +7,8 @@
 namespace tessel_installer::platform {
 
 // The per-user application data directory, computed (never created):
-//   Linux and other XDG systems: $XDG_DATA_HOME/APP (when set and not empty), else ~/.local/share/APP
+//   Linux and other XDG systems: $XDG_DATA_HOME/APP (when it is an absolute path), else
+//     ~/.local/share/APP
 //   macOS: ~/Library/Application Support/APP
 //   Windows: %LOCALAPPDATA%\AUTHOR\APP
 std::filesystem::path user_data_dir(const std::string& app_name, const std::string& app_author);

@@ -51,14 +51,6 @@ std::string expand_home(std::string_view rest) {
     return *home + "/" + std::string(rest);
 }
 
-bool all_blank(std::string_view text) {
-    for (const char c : text) {
-        // The blanks a Python text strip removes within ASCII.
-        if (!(c == ' ' || (c >= '\t' && c <= '\r') || (c >= '\x1c' && c <= '\x1f'))) return false;
-    }
-    return true;
-}
-
 std::filesystem::path below(const std::string& base, const std::string& app_name) {
     std::filesystem::path dir(base);
     if (!app_name.empty()) dir /= app_name;
@@ -72,10 +64,10 @@ std::filesystem::path user_data_dir(const std::string& app_name, const std::stri
 #if defined(__APPLE__)
     return below(expand_home("Library/Application Support"), app_name);
 #else
-    // A value of only blanks counts as unset, as it does for the other tools that read the
-    // variable; any other value is taken as written.
+    // Only an absolute path counts: a relative one (or an empty or blank value) would name a
+    // different folder in every working directory, so it is ignored as if unset.
     const char* xdg = std::getenv("XDG_DATA_HOME");
-    if (xdg != nullptr && !all_blank(xdg)) return below(xdg, app_name);
+    if (xdg != nullptr && xdg[0] == '/') return below(xdg, app_name);
     return below(expand_home(".local/share"), app_name);
 #endif
 }

@@ -1,12 +1,16 @@
 // The record of installed packages: where it lives, how its lines are read, appended and removed.
 #include "tessel_installer/utils/ledgerfile/ledgerfile.hpp"
 
+#include <algorithm>
+#include <chrono>
 #include <cstdio>
 #include <system_error>
+#include <thread>
 
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/logging.hpp"
 #include "tessel_installer/platform/paths.hpp"
+#include "tessel_installer/platform/signals.hpp"
 #include "tessel_installer/utils/ledgerfile/record_io.hpp"
 #include "tessel_installer/utils/pkgkit/unicode_text.hpp"
 
@@ -64,7 +68,7 @@ void require_utf8(std::string_view text, const fs::path& path) {
             std::snprintf(detail, sizeof detail,
                           "'utf-8' codec can't decode byte 0x%02x in position %zu",
                           static_cast<unsigned>(lead), i);
-            throw ValueError(std::string(detail) + " of '" + detail::path_text(path) + "'");
+            throw ValueError(std::string(detail) + " of " + detail::quoted_path(path));
         }
         i += length;
     }
@@ -84,6 +88,38 @@ void for_each_line(std::string_view text, Each each) {
     }
     if (start < text.size()) each(text.substr(start));
 }
+
+// Takes the record's lock, waiting as long as another run holds it. The wait is a series of
+// attempts that never block, so that Ctrl-C or a termination request ends it within one step: it
+// then throws Interrupted. The steps start short, as other runs hold the lock only for moments,
+// and grow to a limit. After a second the user is told, once, what the run is waiting for.
+void lock_record(detail::RecordLock& lock, const fs::path& record) {
+    using Clock = std::chrono::steady_clock;
+    constexpr auto kLongestStep = std::chrono::milliseconds(50);
+    constexpr auto kBeforeTelling = std::chrono::seconds(1);
+    const Clock::time_point start = Clock::now();
+    auto step = std::chrono::milliseconds(1);
+    bool told = false;
+    while (!lock.try_lock()) {
+        if (const int signal_number = platform::pending_interrupt(); signal_number != 0) {
+            throw Interrupted(signal_number);
+        }
+        if (!told && Clock::now() - start >= kBeforeTelling) {
+            told = true;
+            const std::string line =
+                "Waiting for another run of tessel-installer to release the record of installed "
+                "packages (" +
+                pkgkit::text::terminal_safe(detail::path_text(record)) + ")\u2026\n";
+            std::fwrite(line.data(), 1, line.size(), stderr);
+            std::fflush(stderr);
+        }
+        std::this_thread::sleep_for(step);
+        step = std::min(step * 2, kLongestStep);
+    }
+}
+
+constexpr std::string_view kInterruptedWhileWaiting =
+    "interrupted while waiting for another run of tessel-installer to release it";
 
 }  // namespace
 
@@ -116,14 +152,20 @@ void store_package_name(const std::string& package) {
     }
 
     const fs::path file = dir / PACKAGE_FILE_NAME;
+    const std::string failed = "Failed to write installed package '" +
+                               pkgkit::text::terminal_safe(package) + "' to " +
+                               detail::quoted_path(file) + ": ";
     try {
         detail::RecordLock lock(lock_file_of(file));
+        lock_record(lock, file);
         std::string line = package;
         line += detail::LINE_END;
         detail::append_to_file(file, line);
     } catch (const OSError& error) {
-        LOGGER.error("Failed to write installed package '" + package + "' to '" +
-                     detail::path_text(file) + "': " + error.what());
+        LOGGER.error(failed + error.what());
+    } catch (const Interrupted&) {
+        LOGGER.error(failed + std::string(kInterruptedWhileWaiting));
+        throw;
     }
 }
 
@@ -131,23 +173,42 @@ std::set<std::string> read_stored_packages() {
     const fs::path file = package_file();
     const auto content = detail::read_whole_file(file);
     if (!content) throw FileNotFoundError("No stored package file found.");
-    require_utf8(*content, file);
+    return _parse_record_text(*content, file);
+}
 
+std::set<std::string> _parse_record_text(std::string_view text, const fs::path& file) {
+    require_utf8(text, file);
     std::set<std::string> names;
-    for_each_line(*content, [&names](std::string_view line) {
+    for_each_line(text, [&names](std::string_view line) {
         const std::string_view name = pkgkit::text::trim_unicode_space(line);
         if (!name.empty()) names.emplace(name);
     });
     return names;
 }
 
+void check_package_file_rewritable() {
+    const fs::path file = package_file();
+    // Opening the lock creates it when missing, as every rewrite would.
+    const detail::RecordLock lock(lock_file_of(file));
+    detail::check_replaceable(file);
+}
+
 void remove_package_name(const std::string& package) {
     const fs::path file = package_file();
-    // Checked before locking, so that removal without a record creates no file at all.
+    // Checked before locking, so that removal without a record creates no file at all. A symbolic
+    // link counts as present: reading it is refused below.
     std::error_code error;
-    if (!fs::exists(file, error)) return;
+    if (!fs::exists(fs::symlink_status(file, error))) return;
 
     detail::RecordLock lock(lock_file_of(file));
+    try {
+        lock_record(lock, file);
+    } catch (const Interrupted&) {
+        LOGGER.error("Failed to remove uninstalled package '" +
+                     pkgkit::text::terminal_safe(package) + "' from " + detail::quoted_path(file) +
+                     ": " + std::string(kInterruptedWhileWaiting));
+        throw;
+    }
     const auto content = detail::read_whole_file(file);
     if (!content) return;  // removed by someone else meanwhile
     require_utf8(*content, file);

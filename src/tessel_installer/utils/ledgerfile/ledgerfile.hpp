@@ -18,11 +18,22 @@ std::filesystem::path storage_dir();
 // The directory of the installed program; the fallback for appending only.
 std::filesystem::path config_path();
 
+// The record and its lock are never used through a symbolic link in their place (an OSError saying
+// so). Appending and removal wait while another run holds the lock; an interrupt during that wait
+// is logged as one line naming the package and thrown as Interrupted.
+
 // Appends the name. Never throws for file problems: a failed write is logged to standard error.
 void store_package_name(const std::string& package);
 // The distinct names of the record. Throws FileNotFoundError("No stored package file found.") when
-// the file does not exist; other read errors propagate as OSError kinds.
+// the file does not exist; other read errors propagate as OSError kinds, undecodable text as
+// ValueError.
 std::set<std::string> read_stored_packages();
+// Throws the OSError kind of the first obstacle to a later rewrite of an existing record: its lock
+// cannot be opened or created, or its folder does not let us create the rewrite's temporary file.
+void check_package_file_rewritable();
+// The distinct names in the text of a record read from `file` (named in the error): one per line,
+// blank lines skipped. Throws ValueError when the text is not UTF-8.
+std::set<std::string> _parse_record_text(std::string_view text, const std::filesystem::path& file);
 // Drops every line naming the package; a missing file is nothing to do.
 void remove_package_name(const std::string& package);
 

@@ -1,6 +1,8 @@
 // The file operations under the record: a lock beside it, whole reads, appends and atomic
 // replacement. record_io_posix.cpp and record_io_win32.cpp implement them; every failure is thrown
-// as an OSError kind (PermissionError, FileNotFoundError or OSError) naming the file.
+// as an OSError kind (PermissionError, FileNotFoundError or OSError) naming the file. On POSIX
+// systems the record and its lock are never opened through a symbolic link in their place: in a
+// folder that another user controls, a planted link would aim our writes at a file of their choice.
 #pragma once
 
 #include <cstdint>
@@ -8,6 +10,8 @@
 #include <optional>
 #include <string>
 #include <string_view>
+
+#include "tessel_installer/utils/pkgkit/unicode_text.hpp"
 
 namespace tessel_installer::ledgerfile::detail {
 
@@ -18,8 +22,9 @@ inline constexpr std::string_view LINE_END = "\r\n";
 inline constexpr std::string_view LINE_END = "\n";
 #endif
 
-// An exclusive advisory lock on a lock file (created when missing), held until destruction.
-// Construction waits until the lock is granted.
+// An exclusive advisory lock on a lock file, held from a successful try_lock() until destruction.
+// Construction only opens the file (created when missing); waiting is the caller's business, so
+// that it can give up when the run is interrupted.
 class RecordLock {
 public:
     explicit RecordLock(const std::filesystem::path& lock_path);
@@ -27,7 +32,12 @@ public:
     RecordLock(const RecordLock&) = delete;
     RecordLock& operator=(const RecordLock&) = delete;
 
+    // One attempt that never waits: true when the lock is now held, false when another process
+    // holds it.
+    bool try_lock();
+
 private:
+    std::filesystem::path path_;
     std::intptr_t handle_;
 };
 
@@ -42,10 +52,20 @@ void append_to_file(const std::filesystem::path& path, std::string_view bytes);
 // removed again when anything fails before the rename.
 void replace_file(const std::filesystem::path& path, std::string_view bytes);
 
+// Creates and removes the temporary file that replace_file would create, so that a record whose
+// folder does not allow its rewrite is found out before anything depends on the rewrite.
+void check_replaceable(const std::filesystem::path& path);
+
 // Whether the current user may create files in the directory (an access test).
 bool is_writable_directory(const std::filesystem::path& dir);
 
 // The path as UTF-8 text, for messages.
 std::string path_text(const std::filesystem::path& path);
+
+// The path in single quotes as a message shows it. The folder comes from the environment, so its
+// name is rendered safe for a terminal.
+inline std::string quoted_path(const std::filesystem::path& path) {
+    return "'" + pkgkit::text::terminal_safe(path_text(path)) + "'";
+}
 
 }  // namespace tessel_installer::ledgerfile::detail

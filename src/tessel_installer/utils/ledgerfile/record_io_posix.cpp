@@ -1,5 +1,5 @@
 // The record's file operations on POSIX systems: flock for the lock, mkstemp + fsync + rename for
-// the rewrite.
+// the rewrite, O_NOFOLLOW on every open of the record and its lock.
 #include <fcntl.h>
 #include <sys/file.h>
 #include <sys/stat.h>
@@ -30,8 +30,38 @@ namespace {
     }
 }
 
-std::string in_quotes(const std::filesystem::path& path) {
-    return "'" + path.string() + "'";
+// Opens without following a symbolic link in the file's place; -1 with errno set on failure. Only
+// a regular file is taken: a FIFO planted in its place would otherwise block the run for good (so
+// the open itself never waits), and a device is no record.
+int open_no_follow(const std::filesystem::path& path, int flags, mode_t mode = 0) {
+    int fd = -1;
+    do {
+        fd = ::open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC | O_NONBLOCK, mode);
+    } while (fd < 0 && errno == EINTR);
+    struct stat state {};
+    if (fd >= 0 && (::fstat(fd, &state) != 0 || !S_ISREG(state.st_mode))) {
+        const int error = S_ISDIR(state.st_mode) ? EISDIR : EINVAL;
+        ::close(fd);
+        errno = error;
+        return -1;
+    }
+    return fd;
+}
+
+// The error of a failed open_no_follow: a symbolic link in the file's place is named as such, any
+// other failure by its errno.
+[[noreturn]] void raise_open_error(int error, const std::filesystem::path& path) {
+    struct stat state {};
+    if (error == ELOOP && ::lstat(path.c_str(), &state) == 0 && S_ISLNK(state.st_mode)) {
+        throw OSError(quoted_path(path) + " is a symbolic link; refusing to use it");
+    }
+    // A FIFO, socket or device: refused by the check after opening, or by the open itself (a FIFO
+    // without a reader).
+    if (::lstat(path.c_str(), &state) == 0 && !S_ISREG(state.st_mode) && !S_ISDIR(state.st_mode) &&
+        !S_ISLNK(state.st_mode)) {
+        throw OSError(quoted_path(path) + " is not a regular file; refusing to use it");
+    }
+    raise_os_error(error, quoted_path(path));
 }
 
 // Closes the descriptor on every way out of a scope.
@@ -61,7 +91,7 @@ void write_all(int fd, std::string_view bytes, const std::filesystem::path& path
         const ssize_t written = ::write(fd, bytes.data(), bytes.size());
         if (written < 0) {
             if (errno == EINTR) continue;
-            raise_os_error(errno, in_quotes(path));
+            raise_os_error(errno, quoted_path(path));
         }
         bytes.remove_prefix(static_cast<size_t>(written));
     }
@@ -69,26 +99,32 @@ void write_all(int fd, std::string_view bytes, const std::filesystem::path& path
 
 void sync_to_disk(int fd, const std::filesystem::path& path) {
     while (::fsync(fd) != 0) {
-        if (errno != EINTR) raise_os_error(errno, in_quotes(path));
+        if (errno != EINTR) raise_os_error(errno, quoted_path(path));
     }
 }
 
 }  // namespace
 
-RecordLock::RecordLock(const std::filesystem::path& lock_path) : handle_(-1) {
-    int fd = ::open(lock_path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
-    // An existing lock file that we may not write still serves: flock needs only a descriptor.
+RecordLock::RecordLock(const std::filesystem::path& lock_path) : path_(lock_path), handle_(-1) {
+    int fd = open_no_follow(lock_path, O_RDWR | O_CREAT, 0666);
     if (fd < 0 && (errno == EACCES || errno == EROFS)) {
-        fd = ::open(lock_path.c_str(), O_RDONLY | O_CLOEXEC);
+        // An existing lock file that we may not write still serves: flock needs only a
+        // descriptor. When there is none to open, the first failure is the one to report.
+        const int cause = errno;
+        fd = open_no_follow(lock_path, O_RDONLY);
+        if (fd < 0) errno = cause;
     }
-    if (fd < 0) raise_os_error(errno, in_quotes(lock_path));
-    while (::flock(fd, LOCK_EX) != 0) {
-        if (errno == EINTR) continue;
-        const int error = errno;
-        ::close(fd);
-        raise_os_error(error, in_quotes(lock_path));
-    }
+    if (fd < 0) raise_open_error(errno, lock_path);
     handle_ = fd;
+}
+
+bool RecordLock::try_lock() {
+    const int fd = static_cast<int>(handle_);
+    while (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        if (errno == EWOULDBLOCK) return false;
+        if (errno != EINTR) raise_os_error(errno, quoted_path(path_));
+    }
+    return true;
 }
 
 RecordLock::~RecordLock() {
@@ -97,11 +133,11 @@ RecordLock::~RecordLock() {
 }
 
 std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
-    Fd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    Fd fd(open_no_follow(path, O_RDONLY));
     if (fd.get() < 0) {
         // A missing file, or a path through something that is not a directory: no file there.
         if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
-        raise_os_error(errno, in_quotes(path));
+        raise_open_error(errno, path);
     }
     std::string content;
     char buffer[16384];
@@ -109,7 +145,7 @@ std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
         const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
         if (got < 0) {
             if (errno == EINTR) continue;
-            raise_os_error(errno, in_quotes(path));
+            raise_os_error(errno, quoted_path(path));
         }
         if (got == 0) break;
         content.append(buffer, static_cast<size_t>(got));
@@ -118,23 +154,31 @@ std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
 }
 
 void append_to_file(const std::filesystem::path& path, std::string_view bytes) {
-    Fd fd(::open(path.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666));
-    if (fd.get() < 0) raise_os_error(errno, in_quotes(path));
+    Fd fd(open_no_follow(path, O_WRONLY | O_APPEND | O_CREAT, 0666));
+    if (fd.get() < 0) raise_open_error(errno, path);
     write_all(fd.get(), bytes, path);
     sync_to_disk(fd.get(), path);
-    if (fd.close() != 0) raise_os_error(errno, in_quotes(path));
+    if (fd.close() != 0) raise_os_error(errno, quoted_path(path));
 }
 
-void replace_file(const std::filesystem::path& path, std::string_view bytes) {
-    // Through a symbolic link the file it names is replaced, not the link.
-    std::error_code ignored;
-    std::filesystem::path target = std::filesystem::canonical(path, ignored);
-    if (ignored) target = path;
+namespace {
 
-    std::string temp_name =
-        (target.parent_path() / ("." + target.filename().string() + ".XXXXXX")).string();
-    Fd fd(::mkostemp(temp_name.data(), O_CLOEXEC));
-    if (fd.get() < 0) raise_os_error(errno, in_quotes(std::filesystem::path(temp_name)));
+// Creates a new, empty temporary file beside the file (a dot, the file's name and a unique
+// ending) and returns its descriptor.
+int make_temp_beside(const std::filesystem::path& path, std::string& temp_name) {
+    temp_name = (path.parent_path() / ("." + path.filename().string() + ".XXXXXX")).string();
+    const int fd = ::mkostemp(temp_name.data(), O_CLOEXEC);
+    if (fd < 0) raise_os_error(errno, quoted_path(std::filesystem::path(temp_name)));
+    return fd;
+}
+
+}  // namespace
+
+void replace_file(const std::filesystem::path& path, std::string_view bytes) {
+    // The rename replaces whatever is at the path itself: a symbolic link put there meanwhile is
+    // replaced, never followed.
+    std::string temp_name;
+    Fd fd(make_temp_beside(path, temp_name));
     const std::filesystem::path temp(temp_name);
     bool committed = false;
     struct RemoveUnlessCommitted {
@@ -147,23 +191,29 @@ void replace_file(const std::filesystem::path& path, std::string_view bytes) {
 
     // The new file keeps the permissions of the one it replaces.
     struct stat old_state {};
-    if (::stat(target.c_str(), &old_state) == 0 &&
+    if (::lstat(path.c_str(), &old_state) == 0 && S_ISREG(old_state.st_mode) &&
         ::fchmod(fd.get(), old_state.st_mode & 07777) != 0) {
-        raise_os_error(errno, in_quotes(temp));
+        raise_os_error(errno, quoted_path(temp));
     }
     write_all(fd.get(), bytes, temp);
     sync_to_disk(fd.get(), temp);
-    if (fd.close() != 0) raise_os_error(errno, in_quotes(temp));
-    if (::rename(temp.c_str(), target.c_str()) != 0) {
-        raise_os_error(errno, in_quotes(temp) + " -> " + in_quotes(target));
+    if (fd.close() != 0) raise_os_error(errno, quoted_path(temp));
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+        raise_os_error(errno, quoted_path(temp) + " -> " + quoted_path(path));
     }
     committed = true;
 
     // Make the rename itself durable; a directory that cannot be synced is no reason to fail
     // after the new content is already in place.
-    const std::filesystem::path dir = target.parent_path().empty() ? "." : target.parent_path();
+    const std::filesystem::path dir = path.parent_path().empty() ? "." : path.parent_path();
     Fd dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir_fd.get() >= 0) ::fsync(dir_fd.get());
+}
+
+void check_replaceable(const std::filesystem::path& path) {
+    std::string temp_name;
+    const Fd fd(make_temp_beside(path, temp_name));
+    ::unlink(temp_name.c_str());
 }
 
 bool is_writable_directory(const std::filesystem::path& dir) {

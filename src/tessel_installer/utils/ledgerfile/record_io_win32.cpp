@@ -1,7 +1,7 @@
 // The record's file operations on Windows: LockFileEx for the lock, a temporary file +
 // FlushFileBuffers + MoveFileExW for the rewrite. The record and its lock are opened as they are,
 // never through a reparse point (a symbolic link or a junction): one planted in their place would
-// otherwise let whoever planted it have this program write, or lock, a file of their choosing.
+// otherwise have this program write, or lock, a file of the planter's choosing.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -16,10 +16,6 @@
 
 namespace tessel_installer::ledgerfile::detail {
 namespace {
-
-std::string in_quotes(const std::filesystem::path& path) {
-    return "'" + path_text(path) + "'";
-}
 
 // The error kind of a Windows error code, with the text "[WinError N] reason: 'path'".
 [[noreturn]] void raise_os_error(DWORD code, const std::string& what) {
@@ -67,13 +63,14 @@ void write_all(HANDLE handle, std::string_view bytes, const std::filesystem::pat
             bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
         DWORD written = 0;
         if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr)) {
-            raise_os_error(GetLastError(), in_quotes(path));
+            raise_os_error(GetLastError(), quoted_path(path));
         }
         bytes.remove_prefix(written);
     }
 }
 
-// CreateFileW that opens a reparse point itself instead of its target, and refuses it.
+// CreateFileW that opens a reparse point itself instead of its target, and refuses it, and
+// anything else that is not a plain file.
 HANDLE open_plain(const std::filesystem::path& path, DWORD access, DWORD disposition) {
     HANDLE handle = CreateFileW(path.c_str(), access, SHARE_ALL, nullptr, disposition,
                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
@@ -82,31 +79,43 @@ HANDLE open_plain(const std::filesystem::path& path, DWORD access, DWORD disposi
     if (!GetFileInformationByHandle(handle, &info)) {
         const DWORD code = GetLastError();
         CloseHandle(handle);
-        raise_os_error(code, in_quotes(path));
+        raise_os_error(code, quoted_path(path));
     }
-    if ((info.dwFileAttributes & (FILE_ATTRIBUTE_REPARSE_POINT | FILE_ATTRIBUTE_DIRECTORY)) != 0) {
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
         CloseHandle(handle);
-        throw OSError(in_quotes(path) + " is a symbolic link, junction or folder, not a file; "
-                      "it is not followed");
+        throw OSError(quoted_path(path) + " is a symbolic link or junction; refusing to use it");
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
+        CloseHandle(handle);
+        throw OSError(quoted_path(path) + " is not a regular file; refusing to use it");
     }
     return handle;
 }
 
 }  // namespace
 
-RecordLock::RecordLock(const std::filesystem::path& lock_path) : handle_(0) {
+RecordLock::RecordLock(const std::filesystem::path& lock_path) : path_(lock_path), handle_(0) {
     HANDLE handle = open_plain(lock_path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+        // An existing lock file that we may not write still serves; when there is none, the
+        // denied access is the cause to report.
         handle = open_plain(lock_path, GENERIC_READ, OPEN_EXISTING);
+        if (handle == INVALID_HANDLE_VALUE) SetLastError(ERROR_ACCESS_DENIED);
     }
-    if (handle == INVALID_HANDLE_VALUE) raise_os_error(GetLastError(), in_quotes(lock_path));
-    OVERLAPPED whole{};
-    if (!LockFileEx(handle, LOCKFILE_EXCLUSIVE_LOCK, 0, MAXDWORD, MAXDWORD, &whole)) {
-        const DWORD code = GetLastError();
-        CloseHandle(handle);
-        raise_os_error(code, in_quotes(lock_path));
-    }
+    if (handle == INVALID_HANDLE_VALUE) raise_os_error(GetLastError(), quoted_path(lock_path));
     handle_ = reinterpret_cast<std::intptr_t>(handle);
+}
+
+bool RecordLock::try_lock() {
+    OVERLAPPED whole{};
+    if (LockFileEx(reinterpret_cast<HANDLE>(handle_),
+                   LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, MAXDWORD, MAXDWORD,
+                   &whole)) {
+        return true;
+    }
+    const DWORD code = GetLastError();
+    if (code == ERROR_LOCK_VIOLATION || code == ERROR_IO_PENDING) return false;
+    raise_os_error(code, quoted_path(path_));
 }
 
 RecordLock::~RecordLock() {
@@ -119,14 +128,14 @@ std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
     if (!file.valid()) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return std::nullopt;
-        raise_os_error(code, in_quotes(path));
+        raise_os_error(code, quoted_path(path));
     }
     std::string content;
     char buffer[16384];
     for (;;) {
         DWORD got = 0;
         if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
-            raise_os_error(GetLastError(), in_quotes(path));
+            raise_os_error(GetLastError(), quoted_path(path));
         }
         if (got == 0) break;
         content.append(buffer, got);
@@ -136,10 +145,10 @@ std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
 
 void append_to_file(const std::filesystem::path& path, std::string_view bytes) {
     Handle file(open_plain(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, OPEN_ALWAYS));
-    if (!file.valid()) raise_os_error(GetLastError(), in_quotes(path));
+    if (!file.valid()) raise_os_error(GetLastError(), quoted_path(path));
     write_all(file.get(), bytes, path);
-    if (!FlushFileBuffers(file.get())) raise_os_error(GetLastError(), in_quotes(path));
-    if (!file.close()) raise_os_error(GetLastError(), in_quotes(path));
+    if (!FlushFileBuffers(file.get())) raise_os_error(GetLastError(), quoted_path(path));
+    if (!file.close()) raise_os_error(GetLastError(), quoted_path(path));
 }
 
 void replace_file(const std::filesystem::path& path, std::string_view bytes) {
@@ -151,7 +160,7 @@ void replace_file(const std::filesystem::path& path, std::string_view bytes) {
     // A unique name in the record's directory, created empty.
     wchar_t temp_name[MAX_PATH + 1] = {};
     if (GetTempFileNameW(dir.c_str(), L"tsl", 0, temp_name) == 0) {
-        raise_os_error(GetLastError(), in_quotes(dir));
+        raise_os_error(GetLastError(), quoted_path(dir));
     }
     const std::filesystem::path temp(temp_name);
     bool committed = false;
@@ -165,15 +174,25 @@ void replace_file(const std::filesystem::path& path, std::string_view bytes) {
 
     Handle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) raise_os_error(GetLastError(), in_quotes(temp));
+    if (!file.valid()) raise_os_error(GetLastError(), quoted_path(temp));
     write_all(file.get(), bytes, temp);
-    if (!FlushFileBuffers(file.get())) raise_os_error(GetLastError(), in_quotes(temp));
-    if (!file.close()) raise_os_error(GetLastError(), in_quotes(temp));
+    if (!FlushFileBuffers(file.get())) raise_os_error(GetLastError(), quoted_path(temp));
+    if (!file.close()) raise_os_error(GetLastError(), quoted_path(temp));
     if (!MoveFileExW(temp.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
-        raise_os_error(GetLastError(), in_quotes(temp) + " -> " + in_quotes(target));
+        raise_os_error(GetLastError(), quoted_path(temp) + " -> " + quoted_path(target));
     }
     committed = true;
+}
+
+void check_replaceable(const std::filesystem::path& path) {
+    std::filesystem::path dir = path.parent_path();
+    if (dir.empty()) dir = L".";
+    wchar_t temp_name[MAX_PATH + 1] = {};
+    if (GetTempFileNameW(dir.c_str(), L"tsl", 0, temp_name) == 0) {
+        raise_os_error(GetLastError(), quoted_path(dir));
+    }
+    DeleteFileW(temp_name);
 }
 
 bool is_writable_directory(const std::filesystem::path& dir) {

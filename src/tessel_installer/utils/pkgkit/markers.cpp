@@ -119,8 +119,12 @@ std::vector<MarkerElement> read_expression(Cursor& c, int depth) {
     }
 }
 
+// Values are written in double quotes, or in single quotes when they hold a double quote (a value
+// read from the text never holds both), so the canonical text always reads back as the marker.
 std::string serialize(const MarkerOperand& operand) {
-    return operand.is_variable ? operand.text : "\"" + operand.text + "\"";
+    if (operand.is_variable) return operand.text;
+    const char quote = operand.text.find('"') == std::string::npos ? '"' : '\'';
+    return quote + operand.text + quote;
 }
 
 std::string serialize(const MarkerComparison& cmp) {

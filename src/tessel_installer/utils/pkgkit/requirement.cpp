@@ -1,6 +1,6 @@
 // PEP 508 requirements. Version clauses must name PEP 440 versions (except the arbitrary-equality
-// "===", which compares text), and a URL must be absolute, so a requirement that pip would refuse
-// is refused here too.
+// "===", which compares text made of version characters), and a URL must be absolute, so a
+// requirement that pip would refuse is refused here too.
 #include "tessel_installer/utils/pkgkit/requirement.hpp"
 
 #include <array>
@@ -21,9 +21,22 @@ bool ends_a_version(char c) noexcept {
     return text::is_token_space(c) || c == ',' || c == ';' || c == ')';
 }
 
+// The characters of a version in a requirement's grammar; arbitrary equality compares text, but
+// only text made of these, so a control byte or a Unicode space cannot hide inside it.
+bool is_version_char(char c) noexcept {
+    return text::is_ascii_alnum(c) || std::string_view("-_.*+!").find(c) != std::string_view::npos;
+}
+
 // Why `version` cannot follow `op`, or empty when it can.
 std::string version_problem(std::string_view op, std::string_view version) {
-    if (op == "===") return {};  // arbitrary equality: any text without white space
+    if (op == "===") {
+        for (const char c : version) {
+            if (!is_version_char(c)) {
+                return "arbitrary equality takes only ASCII letters, digits and '-_.*+!'";
+            }
+        }
+        return {};
+    }
     const auto trimmed = text::trim_unicode_space(version);
     if (trimmed.data() + trimmed.size() != version.data() + version.size()) {
         return "white space inside the version";

@@ -40,8 +40,8 @@ struct MarkerElement {
 
 struct Marker {
     std::vector<MarkerElement> elements;
-    // Canonical text: single spaces, double-quoted values, standard variable names, and no
-    // parentheses around a lone comparison.
+    // Canonical text: single spaces, double-quoted values (single-quoted when they hold a double
+    // quote), standard variable names, and no parentheses around a lone comparison.
     std::string to_string() const;
 };
 

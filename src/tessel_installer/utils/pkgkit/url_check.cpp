@@ -79,6 +79,34 @@ bool is_bracketed_host(std::string_view host) noexcept {
     return compressed ? groups < 8 : groups == 8;
 }
 
+// '[' and ']' belong only around an IP literal that is the whole host ("[::1]" or "[::1]:8080"
+// after any "user@"); in the user part, the port, the path, the query or the fragment they are
+// not part of a URL, and a host such as "C[::1]" or "[::1]x" is not an address at all.
+std::string bracket_problem(std::string_view url, std::string_view netloc) {
+    std::size_t literal_open = std::string_view::npos;
+    std::size_t literal_close = std::string_view::npos;
+    const auto at = netloc.rfind('@');
+    const std::string_view host_port = at == std::string_view::npos ? netloc : netloc.substr(at + 1);
+    if (host_port.starts_with('[')) {
+        const auto close = host_port.find(']');
+        if (close == std::string_view::npos) return "unbalanced brackets in the host";
+        if (!is_bracketed_host(host_port.substr(1, close - 1))) {
+            return "the bracketed host is not an IPv6 address";
+        }
+        if (close + 1 < host_port.size() && host_port[close + 1] != ':') {
+            return "'[' and ']' may only enclose the whole host";
+        }
+        literal_open = static_cast<std::size_t>(host_port.data() - url.data());
+        literal_close = literal_open + close;
+    }
+    for (std::size_t k = 0; k < url.size(); ++k) {
+        if ((url[k] == '[' || url[k] == ']') && k != literal_open && k != literal_close) {
+            return "'[' and ']' may only enclose the whole host";
+        }
+    }
+    return {};
+}
+
 }  // namespace
 
 std::string url_problem(std::string_view url) {
@@ -103,16 +131,7 @@ std::string url_problem(std::string_view url) {
         netloc = rest.substr(2, end == std::string_view::npos ? std::string_view::npos : end - 2);
         after_netloc = end == std::string_view::npos ? std::string_view{} : rest.substr(end);
     }
-    const auto open = netloc.find('[');
-    const auto close = netloc.find(']');
-    if ((open == std::string_view::npos) != (close == std::string_view::npos)) {
-        return "unbalanced brackets in the host";
-    }
-    if (open != std::string_view::npos) {
-        if (close < open || !is_bracketed_host(netloc.substr(open + 1, close - open - 1))) {
-            return "the bracketed host is not an IPv6 address";
-        }
-    }
+    if (auto problem = bracket_problem(url, netloc); !problem.empty()) return problem;
 
     if (scheme == "file") {
         // A file URL must be written in its one canonical form, "file://HOST/PATH".
