@@ -4,7 +4,9 @@ the stand-in python.exe as the interpreter, and what the stand-in received."""
 from __future__ import annotations
 
 import os
+import signal
 import subprocess
+import time
 
 import pytest
 
@@ -202,3 +204,48 @@ def test_no_interpreter_but_the_store_alias(run_win, tmp_path):
     assert result.returncode == 1
     assert ("no Python interpreter found: Z:" + str(store / "python.exe").replace("/", "\\")
             + " is the Microsoft Store alias, not an installed Python") in result.stderr
+
+
+def test_schannel_refuses_an_untrusted_certificate(sandbox, tmp_path):
+    # The sandbox's index port speaks TLS with a self-signed certificate that Windows does not
+    # trust: the request ends in the handshake, before any HTTP reply could come back.
+    url = "https://127.0.0.1:18443/api/v1/package-permissions"
+    result = subprocess.run(["wine", os.environ["TESSEL_CATALOGUE_PROBE_EXE"], url], capture_output=True,
+                    timeout=120, stdin=subprocess.DEVNULL, cwd=str(tmp_path))
+    out = (result.stdout + result.stderr).decode("utf-8").replace("\r\n", "\n")
+    if "the service answered with HTTP status" in out:
+        # The handshake went through: the program leaves the check to Schannel's automatic
+        # validation, as on Windows, and wine's Schannel validates nothing.
+        pytest.skip("wine's Schannel accepted the self-signed certificate (it does no automatic "
+                    "validation); the refusal is Windows' own: " + out.strip())
+    assert result.returncode == 1, out
+    assert f"Could not fetch the list of packages from {url}: " in out
+    assert "SSL" in out or "certificate" in out.lower(), out
+
+
+def test_ctrl_c_ends_the_child_first(sandbox, win_venv, tmp_path):
+    # Wine turns SIGINT into the console's Ctrl-C event of the process; sent to the process group,
+    # as a terminal does, it reaches the program and the stand-in pip alike. The wine server is
+    # made to run outside that group first, so that the signal does not reach it.
+    subprocess.run(["wineserver", "-p5"], check=False)  # fails when one runs already: fine
+    sandbox.set_catalogue([("bundle-alder", "bundle"), ("bundle-cedar", "bundle")])
+    win_venv.configure(sleep_ms=120000)
+    env = {k: os.environ[k] for k in ("PATH", "WINEPREFIX", "WINEDEBUG") if k in os.environ}
+    env.update(HOME=str(tmp_path), VIRTUAL_ENV=win_venv.windows_path)
+    program = subprocess.Popen(["wine", os.environ["TESSEL_INSTALLER_EXE"], "install"], env=env,
+                       stdin=subprocess.DEVNULL, stdout=subprocess.PIPE, stderr=subprocess.PIPE, start_new_session=True)
+    try:
+        # The stand-in logs each pip command line before it sleeps: wait for that event.
+        deadline = time.monotonic() + 120
+        while not pip_actions(win_venv) and program.poll() is None and time.monotonic() < deadline:
+            time.sleep(0.1)
+        assert pip_actions(win_venv), "the pip child never started"
+        os.killpg(program.pid, signal.SIGINT)
+        out, err = program.communicate(timeout=120)
+    finally:
+        if program.poll() is None:
+            os.killpg(program.pid, signal.SIGKILL)
+    text = out.decode("utf-8").replace("\r\n", "\n")
+    assert program.returncode == 130, (text, err)
+    assert len(pip_actions(win_venv)) == 1  # no further child started
+    assert "\rbundle-alder - " in text
