@@ -1,5 +1,6 @@
 // Package names from file paths: clean_path, wheel and source-archive names, the normalised
 // distribution name, and the errors a malformed package file name raises.
+#include <algorithm>
 #include <optional>
 #include <string>
 
@@ -71,6 +72,10 @@ TEST(WheelFilename, ValidNames) {
         {"pkg-1.0-99999999999999999999x-py3-none-any.whl", "pkg", "1.0", "99999999999999999999,x", 1},
         {"pkg-v1!2.0+local-cp39.cp310-abi3.none-a.b.c.whl", "pkg", "1!2.0+local", std::nullopt, 12},
         {"a-1---.whl", "a", "1", std::nullopt, 1},
+        // Repeated and empty tags count once.
+        {"pkg-1.0-py3.PY3.py3-none.None-any.ANY.any.whl", "pkg", "1.0", std::nullopt, 1},
+        {"a-1-....-..-.........whl", "a", "1", std::nullopt, 1},
+        {"pkg-1.0-py3.cp39.py3-none.abi3-b.a.B.whl", "pkg", "1.0", std::nullopt, 8},
     };
     for (const auto& c : cases) {
         const auto w = parse_wheel_filename(c.file);
@@ -83,6 +88,8 @@ TEST(WheelFilename, ValidNames) {
             EXPECT_FALSE(w.build.has_value()) << c.file;
         }
         EXPECT_EQ(w.tags.size(), c.tags) << c.file;
+        EXPECT_TRUE(std::is_sorted(w.tags.begin(), w.tags.end())) << c.file;
+        EXPECT_EQ(std::adjacent_find(w.tags.begin(), w.tags.end()), w.tags.end()) << c.file;
     }
     const auto w = parse_wheel_filename("x-1-CP39.py3-NONE-ANY.whl");
     ASSERT_EQ(w.tags.size(), 2u);

@@ -51,6 +51,17 @@ void check_wheel_name(std::string_view filename, std::string_view name) {
     }
 }
 
+// One dotted tag set, lower-cased, sorted and without repeats. The product of three such sets is
+// every combination once and already in order, so a name full of repeated or empty tags ("py3.py3",
+// "...") costs no more than its distinct tags, and the product is never sorted.
+std::vector<std::string> tag_set(std::string_view part) {
+    std::vector<std::string> tags;
+    for (const auto tag : split(part, '.')) tags.push_back(text::to_lower(tag));
+    std::sort(tags.begin(), tags.end());
+    tags.erase(std::unique(tags.begin(), tags.end()), tags.end());
+    return tags;
+}
+
 }  // namespace
 
 std::string canonicalize_name(std::string_view name) {
@@ -101,19 +112,17 @@ WheelFilename parse_wheel_filename(std::string_view filename) {
         result.build = BuildTag{Number(build.substr(0, digits)), std::string(build.substr(digits))};
     }
 
-    const auto interpreters = split(parts[dashes - 2], '.');
-    const auto abis = split(parts[dashes - 1], '.');
-    const auto platforms = split(parts[dashes], '.');
-    for (auto interpreter : interpreters) {
-        for (auto abi : abis) {
-            for (auto platform : platforms) {
-                result.tags.push_back(WheelTag{text::to_lower(interpreter), text::to_lower(abi),
-                                               text::to_lower(platform)});
+    const auto interpreters = tag_set(parts[dashes - 2]);
+    const auto abis = tag_set(parts[dashes - 1]);
+    const auto platforms = tag_set(parts[dashes]);
+    result.tags.reserve(interpreters.size() * abis.size() * platforms.size());
+    for (const auto& interpreter : interpreters) {
+        for (const auto& abi : abis) {
+            for (const auto& platform : platforms) {
+                result.tags.push_back(WheelTag{interpreter, abi, platform});
             }
         }
     }
-    std::sort(result.tags.begin(), result.tags.end());
-    result.tags.erase(std::unique(result.tags.begin(), result.tags.end()), result.tags.end());
     return result;
 }
 
