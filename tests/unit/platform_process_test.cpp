@@ -295,19 +295,18 @@ TEST_F(ProcessTest, AWaitPassesATerminationRequestOnOnce) {
     struct Case {
         const char* name;
         int pending;            // the signal we raise before waiting, or 0
-        bool already_passed_on;
         const char* script;
         bool ends;              // within the wait
         int returncode;         // when it ends
         bool passed_on_after;
     };
     const Case cases[] = {
-        {"term is passed on", SIGTERM, false, "exec sleep 30", true, -SIGTERM, true},
-        {"passed on once however many waits", SIGTERM, false,
+        {"term is passed on", SIGTERM, "exec sleep 30", true, -SIGTERM, true},
+        {"passed on once however many waits", SIGTERM,
          "trap 'echo got' TERM; echo ready; while :; do sleep 0.05; done", false, 0, true},
-        {"hangup is passed on as itself", SIGHUP, false, "exec sleep 30", true, -SIGHUP, true},
-        {"an interrupt is not passed on", SIGINT, false, "exec sleep 30", false, 0, false},
-        {"no request: the child's own status", 0, false, "exit 3", true, 3, false},
+        {"hangup is passed on as itself", SIGHUP, "exec sleep 30", true, -SIGHUP, true},
+        {"an interrupt is not passed on", SIGINT, "exec sleep 30", false, 0, false},
+        {"no request: the child's own status", 0, "exit 3", true, 3, false},
     };
     struct sigaction old_int {}, old_term {}, old_hup {};
     ::sigaction(SIGINT, nullptr, &old_int);
@@ -324,19 +323,18 @@ TEST_F(ProcessTest, AWaitPassesATerminationRequestOnOnce) {
         if (c.pending != 0) {
             ASSERT_EQ(std::raise(c.pending), 0);
         }
-        bool passed_on = c.already_passed_on;
         // Rounds as the callers make them: a child that should keep running gets a few, past the
         // point where the request would have been passed on; one that should end, up to a minute.
         bool ended = false;
         for (int round = 0; !ended && round < (c.ends ? 300 : 5); ++round) {
-            ended = platform::wait_passing_on_termination(child, 200ms, passed_on);
+            ended = platform::wait_passing_on_termination(child, 200ms);
         }
         const bool running = !child.poll();
         if (running) child.send_signal(SIGKILL);
         child.wait();
         EXPECT_EQ(ended, c.ends);
         EXPECT_EQ(running, !c.ends);
-        EXPECT_EQ(passed_on, c.passed_on_after);
+        EXPECT_EQ(child.termination_passed_on() != 0, c.passed_on_after);
         if (c.ends) {
             EXPECT_EQ(child.returncode(), c.returncode);
         }

@@ -76,10 +76,9 @@ struct CompletedProcess {
 // Waits like Process::wait_for, which passes a termination request on to the child once (an
 // interrupt from the terminal reaches the child through its process group already, a termination
 // request sent to this process alone does not), but a signal that cuts the wait short does not
-// end it: it goes on until the child ends or `limit` is over. `passed_on` becomes true once the
-// request was sent. True when the child has ended.
-bool wait_passing_on_termination(Process& process, std::chrono::milliseconds limit,
-                                 bool& passed_on);
+// end it: it goes on until the child ends or `limit` is over. The child remembers whether the
+// request was sent (Process::termination_passed_on). True when the child has ended.
+bool wait_passing_on_termination(Process& process, std::chrono::milliseconds limit);
 
 // Starts a child and waits for it.
 CompletedProcess run(const std::vector<std::string>& argv, SpawnOptions options = {});

@@ -3,15 +3,13 @@
 
 namespace tessel_installer::platform {
 
-bool wait_passing_on_termination(Process& process, std::chrono::milliseconds limit,
-                                 bool& passed_on) {
+bool wait_passing_on_termination(Process& process, std::chrono::milliseconds limit) {
     using Clock = std::chrono::steady_clock;
     const Clock::time_point deadline = Clock::now() + limit;
     for (;;) {
         const auto remaining =
             std::chrono::ceil<std::chrono::milliseconds>(deadline - Clock::now());
         const bool ended = remaining.count() > 0 ? process.wait_for(remaining) : process.poll();
-        passed_on = passed_on || process.termination_passed_on() != 0;
         if (ended) return true;
         if (remaining.count() <= 0) return false;
     }

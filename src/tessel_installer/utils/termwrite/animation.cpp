@@ -77,11 +77,10 @@ void display_progress_animation(platform::Process& process, const std::string& p
         frames[i] = "\r" + printable_package + std::string(FRAME_SUFFIXES[i]);
     }
 
-    bool termination_forwarded = false;
     for (std::size_t frame = 0;; frame = (frame + 1) % frames.size()) {
         print_with_flush(frames[frame]);
         // A termination request is passed on to the child; the frames keep their cadence.
-        if (platform::wait_passing_on_termination(process, FRAME_INTERVAL, termination_forwarded)) {
+        if (platform::wait_passing_on_termination(process, FRAME_INTERVAL)) {
             break;
         }
     }
