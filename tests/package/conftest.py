@@ -28,6 +28,9 @@ ACTIONS = ["install", "uninstall", "download", "list-packages", "check-requireme
 
 
 def run(*command: str, **kwargs) -> subprocess.CompletedProcess:
+    # Tools such as readelf print raw bytes (a section's checksum), so undecodable
+    # output is escaped rather than failing the test that reads it.
+    kwargs.setdefault("errors", "backslashreplace")
     return subprocess.run(command, capture_output=True, text=True, stdin=subprocess.DEVNULL,
                           timeout=300, **kwargs)
 
