@@ -283,6 +283,25 @@ TEST_F(LedgerfileTest, RewriteKeepsModeAndRefusesLinks) {
     }
 }
 
+TEST_F(LedgerfileTest, AppendRefusesARecordWithAnotherHardLink) {
+    const fs::path elsewhere = root_ / "elsewhere.txt";
+    write_file(elsewhere, "keep\n");
+    fs::create_directories(dir());
+    fs::create_hard_link(elsewhere, record());
+    testing::internal::CaptureStderr();
+    lf::store_package_name("bundle-alder");
+    const std::string path = record().string();
+    EXPECT_EQ(testing::internal::GetCapturedStderr(),
+              "Failed to write installed package 'bundle-alder' to '" + path + "': '" + path +
+                  "' has another hard link; refusing to use it\n");
+    EXPECT_EQ(read_file(elsewhere), "keep\n");
+
+    // Once the link is gone, the record is written as usual.
+    fs::remove(elsewhere);
+    lf::store_package_name("bundle-alder");
+    EXPECT_EQ(read_file(record()), "keep\nbundle-alder\n");
+}
+
 TEST_F(LedgerfileTest, ConcurrentRunsLoseNoEntry) {
     constexpr int kRuns = 3;
     constexpr int kNames = 100;

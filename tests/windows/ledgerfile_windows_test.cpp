@@ -1,5 +1,6 @@
 // The record on Windows, under wine: the lock across processes, the atomic replace, CRLF line
-// ends, and no reparse point followed in place of the record or its lock.
+// ends, no reparse point followed in place of the record or its lock, and no append through a
+// hard link.
 #ifndef NOMINMAX
 #define NOMINMAX
 #endif
@@ -180,6 +181,17 @@ TEST_F(LedgerWindowsTest, NoReparsePointIsFollowed) {
     EXPECT_THROW(lf::remove_package_name("bundle-alder"), tessel_installer::OSError);
     lf::store_package_name("bundle-cedar");
     EXPECT_EQ(read_file(record()), "bundle-alder\r\n");
+    EXPECT_EQ(read_file(elsewhere), "victim\r\n");
+}
+
+TEST_F(LedgerWindowsTest, AnAppendRefusesARecordWithAnotherHardLink) {
+    const fs::path elsewhere = root_ / "elsewhere.txt";
+    write_file(elsewhere, "victim\r\n");
+    fs::create_directories(dir());
+    if (CreateHardLinkW(record().c_str(), elsewhere.c_str(), nullptr) == 0) {
+        GTEST_SKIP() << "no hard link could be made here (CreateHardLinkW error " << GetLastError() << ")";
+    }
+    lf::store_package_name("bundle-alder");  // logged, not thrown
     EXPECT_EQ(read_file(elsewhere), "victim\r\n");
 }
 

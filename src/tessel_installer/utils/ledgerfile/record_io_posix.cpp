@@ -156,6 +156,12 @@ std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
 void append_to_file(const std::filesystem::path& path, std::string_view bytes) {
     Fd fd(open_no_follow(path, O_WRONLY | O_APPEND | O_CREAT, 0666));
     if (fd.get() < 0) raise_open_error(errno, path);
+    // A hard link planted as the record would have the append land in the file it shares.
+    struct stat state {};
+    if (::fstat(fd.get(), &state) != 0) raise_os_error(errno, quoted_path(path));
+    if (state.st_nlink > 1) {
+        throw OSError(quoted_path(path) + " has another hard link; refusing to use it");
+    }
     write_all(fd.get(), bytes, path);
     sync_to_disk(fd.get(), path);
     if (fd.close() != 0) raise_os_error(errno, quoted_path(path));

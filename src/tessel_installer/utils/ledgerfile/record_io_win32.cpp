@@ -146,6 +146,14 @@ std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
 void append_to_file(const std::filesystem::path& path, std::string_view bytes) {
     Handle file(open_plain(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, OPEN_ALWAYS));
     if (!file.valid()) raise_os_error(GetLastError(), quoted_path(path));
+    // A hard link planted as the record would have the append land in the file it shares.
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(file.get(), &info)) {
+        raise_os_error(GetLastError(), quoted_path(path));
+    }
+    if (info.nNumberOfLinks > 1) {
+        throw OSError(quoted_path(path) + " has another hard link; refusing to use it");
+    }
     write_all(file.get(), bytes, path);
     if (!FlushFileBuffers(file.get())) raise_os_error(GetLastError(), quoted_path(path));
     if (!file.close()) raise_os_error(GetLastError(), quoted_path(path));
