@@ -1,9 +1,6 @@
 // The record on Windows, under wine: the lock across processes, the atomic replace, CRLF line
 // ends, no reparse point followed in place of the record or its lock, and no append through a
 // hard link.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <gtest/gtest.h>

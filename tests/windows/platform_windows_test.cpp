@@ -1,7 +1,4 @@
 // The Windows child processes, PATH search, per-user folder and console events, run under wine.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <gtest/gtest.h>

@@ -11,9 +11,6 @@
 // Every pip command line is appended to pip-calls.jsonl beside it, as
 // {"argv": [...], "command_line": "..."}: the arguments as the C runtime split them and the
 // command line as it came.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <fcntl.h>

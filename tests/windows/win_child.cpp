@@ -6,9 +6,6 @@
 //   win_child wait             blocks until it is ended from outside
 // The arguments come from the C runtime's own split of the command line (wmain), which is what
 // Python and most other programs a child could be use.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <fcntl.h>

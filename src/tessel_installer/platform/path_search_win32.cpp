@@ -5,9 +5,6 @@
 //   "&" or "|" would then run commands. Other PATHEXT entries (.vbs, .py) it cannot start at all.
 // - the Microsoft Store's aliases (in %LOCALAPPDATA%\Microsoft\WindowsApps) are passed over: where
 //   Python is not installed, python.exe there opens the Store or exits with 9009.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <algorithm>

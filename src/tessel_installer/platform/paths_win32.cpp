@@ -1,9 +1,6 @@
 // Per-user directories and the executable's directory on Windows.
 #include "tessel_installer/platform/paths.hpp"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 // windows.h comes first: the other two rely on its definitions.
 #include <windows.h>
 

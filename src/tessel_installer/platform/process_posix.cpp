@@ -24,6 +24,8 @@
 #include <utility>
 
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/platform/descriptor.hpp"
+#include "tessel_installer/platform/process_state.hpp"
 #include "tessel_installer/platform/signals.hpp"
 
 extern char** environ;
@@ -32,31 +34,6 @@ namespace tessel_installer::platform {
 namespace {
 
 std::string errno_text(int code) { return std::strerror(code); }
-
-// Owns one file descriptor.
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) noexcept : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) reset(std::exchange(other.fd_, -1));
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { reset(); }
-
-    int get() const noexcept { return fd_; }
-    explicit operator bool() const noexcept { return fd_ >= 0; }
-    void reset(int fd = -1) noexcept {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-
-private:
-    int fd_ = -1;
-};
 
 // The posix_spawn attribute and file-action objects, destroyed whatever happens.
 class SpawnAttr {
@@ -141,19 +118,14 @@ int decode_status(int status) noexcept {
 
 constexpr int kFallbackStepMs = 10;
 
-}  // namespace
-
-struct Process::Impl {
-    pid_t pid = -1;
-    std::vector<std::string> args;
+// A child on POSIX: returncode is set when it is reaped and every capture pipe is at end of file.
+struct PosixChild final : Process::Impl {
     UniqueFd out_fd;  // read ends of the capture pipes, closed at end of file
     UniqueFd err_fd;
     UniqueFd pidfd;
-    std::string out_text;
-    std::string err_text;
-    std::optional<int> reaped;      // status once waitpid has collected the child
-    std::optional<int> returncode;  // set when reaped and every capture pipe is at end of file
-    int passed_on = 0;              // the termination request sent to the child, once
+    std::optional<int> reaped;  // status once waitpid has collected the child
+
+    pid_t child_pid() const noexcept { return static_cast<pid_t>(pid); }
 
     // Sends a recorded termination request on to a child that has not been collected yet.
     void pass_on_termination() {
@@ -161,7 +133,7 @@ struct Process::Impl {
         const int request = pending_termination();
         if (request == 0) return;
         passed_on = request;
-        if (::kill(pid, request) != 0 && errno != ESRCH) {
+        if (::kill(child_pid(), request) != 0 && errno != ESRCH) {
             throw OSError("cannot signal " + args.front() + ": " + errno_text(errno));
         }
     }
@@ -192,8 +164,8 @@ struct Process::Impl {
         if (reaped) return;
         for (;;) {
             int status = 0;
-            pid_t r = ::waitpid(pid, &status, block ? 0 : WNOHANG);
-            if (r == pid) {
+            pid_t r = ::waitpid(child_pid(), &status, block ? 0 : WNOHANG);
+            if (r == child_pid()) {
                 reaped = decode_status(status);
                 pidfd.reset();
                 return;
@@ -259,29 +231,11 @@ struct Process::Impl {
     }
 };
 
-Process::Process(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-Process::Process(Process&&) noexcept = default;
-Process& Process::operator=(Process&& other) noexcept {
-    if (this != &other) {
-        if (impl_) {
-            try {
-                wait();
-            } catch (...) {
-            }
-        }
-        impl_ = std::move(other.impl_);
-    }
-    return *this;
+PosixChild& child_of(const std::unique_ptr<Process::Impl>& impl) noexcept {
+    return static_cast<PosixChild&>(*impl);
 }
 
-Process::~Process() {
-    if (!impl_) return;
-    try {
-        wait();
-    } catch (...) {
-        // A destructor cannot report; the child has been collected or is beyond reach.
-    }
-}
+}  // namespace
 
 Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions options) {
     if (argv.empty() || argv.front().empty()) throw OSError("cannot start a child: empty command line");
@@ -308,7 +262,7 @@ Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions option
     check(posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0),
           program);
 
-    auto impl = std::make_unique<Impl>();
+    auto impl = std::make_unique<PosixChild>();
     impl->args = argv;
     Pipe out_pipe;
     Pipe err_pipe;
@@ -350,7 +304,7 @@ Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions option
 }
 
 bool Process::poll() {
-    Impl& p = *impl_;
+    PosixChild& p = child_of(impl_);
     if (p.returncode) return true;
     p.drain(p.out_fd, p.out_text);
     p.drain(p.err_fd, p.err_text);
@@ -360,7 +314,7 @@ bool Process::poll() {
 }
 
 int Process::wait() {
-    Impl& p = *impl_;
+    PosixChild& p = child_of(impl_);
     while (!p.returncode) {
         // A signal only ends the round: the request it carries is passed on and the wait goes on.
         const unsigned long seen = interrupt_count();
@@ -374,7 +328,7 @@ int Process::wait() {
 
 bool Process::wait_for(std::chrono::milliseconds limit) {
     using clock = std::chrono::steady_clock;
-    Impl& p = *impl_;
+    PosixChild& p = child_of(impl_);
     const auto deadline = clock::now() + limit;
     const unsigned long seen = interrupt_count();
     p.pass_on_termination();
@@ -392,22 +346,13 @@ bool Process::wait_for(std::chrono::milliseconds limit) {
     }
 }
 
-std::optional<int> Process::returncode() const noexcept { return impl_->returncode; }
-
-int Process::termination_passed_on() const noexcept { return impl_->passed_on; }
-
 void Process::send_signal(int signal_number) {
-    Impl& p = *impl_;
+    PosixChild& p = child_of(impl_);
     // Once collected, the pid may belong to another process: never signal it then.
     if (p.reaped) return;
-    if (::kill(p.pid, signal_number) != 0 && errno != ESRCH) {
+    if (::kill(p.child_pid(), signal_number) != 0 && errno != ESRCH) {
         throw OSError("cannot signal " + p.args.front() + ": " + errno_text(errno));
     }
 }
-
-long Process::pid() const noexcept { return static_cast<long>(impl_->pid); }
-const std::vector<std::string>& Process::args() const noexcept { return impl_->args; }
-const std::string& Process::stdout_text() const noexcept { return impl_->out_text; }
-const std::string& Process::stderr_text() const noexcept { return impl_->err_text; }
 
 }  // namespace tessel_installer::platform

@@ -5,9 +5,6 @@
 // to its end by a thread of its own, so a child writing a lot to one stream never stalls on the
 // other. Only the handles meant for the child are inherited (an explicit handle list), so a child
 // started by another part of the program cannot hold our pipes open.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <algorithm>
@@ -15,7 +12,9 @@
 #include <utility>
 
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/platform/descriptor.hpp"
 #include "tessel_installer/platform/process.hpp"
+#include "tessel_installer/platform/process_state.hpp"
 #include "tessel_installer/platform/signals.hpp"
 #include "tessel_installer/platform/windows_text.hpp"
 
@@ -30,29 +29,6 @@ namespace {
 [[noreturn]] void fail(const std::string& program, DWORD code) {
     throw OSError("cannot start " + program + ": " + windows_error_text(code));
 }
-
-class UniqueHandle {
-public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE h) noexcept : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-    UniqueHandle(UniqueHandle&& o) noexcept : h_(std::exchange(o.h_, nullptr)) {}
-    UniqueHandle& operator=(UniqueHandle&& o) noexcept {
-        if (this != &o) reset(std::exchange(o.h_, nullptr));
-        return *this;
-    }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    ~UniqueHandle() { reset(); }
-    HANDLE get() const noexcept { return h_; }
-    explicit operator bool() const noexcept { return h_ != nullptr; }
-    void reset(HANDLE h = nullptr) noexcept {
-        if (h_) CloseHandle(h_);
-        h_ = h;
-    }
-
-private:
-    HANDLE h_ = nullptr;
-};
 
 // Quotes one argument so that CommandLineToArgvW and the C runtime read it back unchanged:
 // backslashes are literal except before a double quote, where each must be doubled.
@@ -150,20 +126,13 @@ void read_all(HANDLE h, std::string* text) {
     }
 }
 
-}  // namespace
-
-struct Process::Impl {
+// A child on Windows: returncode is set once it has ended and both readers are done.
+struct WindowsChild final : Process::Impl {
     UniqueHandle process;
-    DWORD pid = 0;
-    std::vector<std::string> args;
     UniqueHandle out_read;
     UniqueHandle err_read;
     std::thread out_reader;
     std::thread err_reader;
-    std::string out_text;
-    std::string err_text;
-    std::optional<int> returncode;
-    int passed_on = 0;  // the termination request passed on to the child, once
 
     // A console close or Ctrl-Break recorded meanwhile ends the child as well: it would otherwise
     // outlive a run that was asked to end.
@@ -186,28 +155,11 @@ struct Process::Impl {
     }
 };
 
-Process::Process(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
-Process::Process(Process&&) noexcept = default;
-Process& Process::operator=(Process&& other) noexcept {
-    if (this != &other) {
-        if (impl_) {
-            try {
-                wait();
-            } catch (...) {
-            }
-        }
-        impl_ = std::move(other.impl_);
-    }
-    return *this;
+WindowsChild& child_of(const std::unique_ptr<Process::Impl>& impl) noexcept {
+    return static_cast<WindowsChild&>(*impl);
 }
 
-Process::~Process() {
-    if (!impl_) return;
-    try {
-        wait();
-    } catch (...) {
-    }
-}
+}  // namespace
 
 Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions options) {
     if (argv.empty() || argv.front().empty()) throw OSError("cannot start a child: empty command line");
@@ -263,9 +215,9 @@ Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions option
     }
     CloseHandle(pi.hThread);
 
-    auto impl = std::make_unique<Impl>();
+    auto impl = std::make_unique<WindowsChild>();
     impl->process.reset(pi.hProcess);
-    impl->pid = pi.dwProcessId;
+    impl->pid = static_cast<long>(pi.dwProcessId);
     impl->args = argv;
     impl->out_read = std::move(out_read);
     impl->err_read = std::move(err_read);
@@ -277,7 +229,7 @@ Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions option
 }
 
 bool Process::poll() {
-    Impl& p = *impl_;
+    WindowsChild& p = child_of(impl_);
     if (p.returncode) return true;
     if (WaitForSingleObject(p.process.get(), 0) != WAIT_OBJECT_0) return false;
     p.finish();
@@ -285,7 +237,7 @@ bool Process::poll() {
 }
 
 int Process::wait() {
-    Impl& p = *impl_;
+    WindowsChild& p = child_of(impl_);
     while (!p.returncode) {
         p.pass_on_termination();
         HANDLE handles[2] = {p.process.get(), detail::interrupt_event()};
@@ -301,7 +253,7 @@ int Process::wait() {
 }
 
 bool Process::wait_for(std::chrono::milliseconds limit) {
-    Impl& p = *impl_;
+    WindowsChild& p = child_of(impl_);
     if (p.returncode) return true;
     p.pass_on_termination();
     HANDLE handles[2] = {p.process.get(), detail::interrupt_event()};
@@ -319,21 +271,12 @@ bool Process::wait_for(std::chrono::milliseconds limit) {
     return false;
 }
 
-std::optional<int> Process::returncode() const noexcept { return impl_->returncode; }
-
-int Process::termination_passed_on() const noexcept { return impl_->passed_on; }
-
 void Process::send_signal(int) {
-    Impl& p = *impl_;
+    WindowsChild& p = child_of(impl_);
     if (p.returncode) return;
     if (!TerminateProcess(p.process.get(), 1) && WaitForSingleObject(p.process.get(), 0) != WAIT_OBJECT_0) {
         throw OSError("cannot signal " + p.args.front() + ": " + windows_error_text(GetLastError()));
     }
 }
-
-long Process::pid() const noexcept { return static_cast<long>(impl_->pid); }
-const std::vector<std::string>& Process::args() const noexcept { return impl_->args; }
-const std::string& Process::stdout_text() const noexcept { return impl_->out_text; }
-const std::string& Process::stderr_text() const noexcept { return impl_->err_text; }
 
 }  // namespace tessel_installer::platform

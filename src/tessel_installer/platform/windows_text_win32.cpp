@@ -1,8 +1,5 @@
 #include "tessel_installer/platform/windows_text.hpp"
 
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 namespace tessel_installer::platform {

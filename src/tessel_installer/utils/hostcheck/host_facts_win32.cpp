@@ -1,8 +1,5 @@
 // Host facts on Windows: the version from the kernel (the manifest-dependent GetVersionEx would
 // report 6.2 on newer systems), the processor description from the environment.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <windows.h>
 
 #include <cstdlib>

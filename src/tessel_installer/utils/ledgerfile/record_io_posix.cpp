@@ -10,6 +10,7 @@
 #include <string>
 
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/platform/descriptor.hpp"
 #include "tessel_installer/utils/ledgerfile/record_io.hpp"
 
 namespace tessel_installer::ledgerfile::detail {
@@ -64,26 +65,7 @@ int open_no_follow(const std::filesystem::path& path, int flags, mode_t mode = 0
     raise_os_error(error, quoted_path(path));
 }
 
-// Closes the descriptor on every way out of a scope.
-class Fd {
-public:
-    explicit Fd(int fd) noexcept : fd_(fd) {}
-    ~Fd() {
-        if (fd_ >= 0) ::close(fd_);
-    }
-    Fd(const Fd&) = delete;
-    Fd& operator=(const Fd&) = delete;
-    int get() const noexcept { return fd_; }
-    // Closes now and reports the result, so that a failed close is not lost.
-    int close() noexcept {
-        const int result = ::close(fd_);
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_;
-};
+using platform::UniqueFd;
 
 // Writes everything, going on after partial writes and interruptions.
 void write_all(int fd, std::string_view bytes, const std::filesystem::path& path) {
@@ -133,7 +115,7 @@ RecordLock::~RecordLock() {
 }
 
 std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
-    Fd fd(open_no_follow(path, O_RDONLY));
+    UniqueFd fd(open_no_follow(path, O_RDONLY));
     if (fd.get() < 0) {
         // A missing file, or a path through something that is not a directory: no file there.
         if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
@@ -154,7 +136,7 @@ std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
 }
 
 void append_to_file(const std::filesystem::path& path, std::string_view bytes) {
-    Fd fd(open_no_follow(path, O_WRONLY | O_APPEND | O_CREAT, 0666));
+    UniqueFd fd(open_no_follow(path, O_WRONLY | O_APPEND | O_CREAT, 0666));
     if (fd.get() < 0) raise_open_error(errno, path);
     // A hard link planted as the record would have the append land in the file it shares.
     struct stat state {};
@@ -184,7 +166,7 @@ void replace_file(const std::filesystem::path& path, std::string_view bytes) {
     // The rename replaces whatever is at the path itself: a symbolic link put there meanwhile is
     // replaced, never followed.
     std::string temp_name;
-    Fd fd(make_temp_beside(path, temp_name));
+    UniqueFd fd(make_temp_beside(path, temp_name));
     const std::filesystem::path temp(temp_name);
     bool committed = false;
     struct RemoveUnlessCommitted {
@@ -212,13 +194,13 @@ void replace_file(const std::filesystem::path& path, std::string_view bytes) {
     // Make the rename itself durable; a directory that cannot be synced is no reason to fail
     // after the new content is already in place.
     const std::filesystem::path dir = path.parent_path().empty() ? "." : path.parent_path();
-    Fd dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
+    UniqueFd dir_fd(::open(dir.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC));
     if (dir_fd.get() >= 0) ::fsync(dir_fd.get());
 }
 
 void check_replaceable(const std::filesystem::path& path) {
     std::string temp_name;
-    const Fd fd(make_temp_beside(path, temp_name));
+    const UniqueFd fd(make_temp_beside(path, temp_name));
     ::unlink(temp_name.c_str());
 }
 

@@ -2,15 +2,13 @@
 // FlushFileBuffers + MoveFileExW for the rewrite. The record and its lock are opened as they are,
 // never through a reparse point (a symbolic link or a junction): one planted in their place would
 // otherwise have this program write, or lock, a file of the planter's choosing.
-#ifndef NOMINMAX
-#define NOMINMAX
-#endif
 #include <io.h>
 #include <windows.h>
 
 #include <string>
 
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/platform/descriptor.hpp"
 #include "tessel_installer/platform/windows_text.hpp"
 #include "tessel_installer/utils/ledgerfile/record_io.hpp"
 
@@ -34,26 +32,7 @@ namespace {
     }
 }
 
-// Closes the handle on every way out of a scope.
-class Handle {
-public:
-    explicit Handle(HANDLE handle) noexcept : handle_(handle) {}
-    ~Handle() {
-        if (valid()) CloseHandle(handle_);
-    }
-    Handle(const Handle&) = delete;
-    Handle& operator=(const Handle&) = delete;
-    bool valid() const noexcept { return handle_ != INVALID_HANDLE_VALUE && handle_ != nullptr; }
-    HANDLE get() const noexcept { return handle_; }
-    bool close() noexcept {
-        const BOOL ok = CloseHandle(handle_);
-        handle_ = INVALID_HANDLE_VALUE;
-        return ok != 0;
-    }
-
-private:
-    HANDLE handle_;
-};
+using platform::UniqueHandle;
 
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
@@ -124,8 +103,8 @@ RecordLock::~RecordLock() {
 }
 
 std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
-    Handle file(open_plain(path, GENERIC_READ, OPEN_EXISTING));
-    if (!file.valid()) {
+    UniqueHandle file(open_plain(path, GENERIC_READ, OPEN_EXISTING));
+    if (!file) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return std::nullopt;
         raise_os_error(code, quoted_path(path));
@@ -144,8 +123,8 @@ std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
 }
 
 void append_to_file(const std::filesystem::path& path, std::string_view bytes) {
-    Handle file(open_plain(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, OPEN_ALWAYS));
-    if (!file.valid()) raise_os_error(GetLastError(), quoted_path(path));
+    UniqueHandle file(open_plain(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, OPEN_ALWAYS));
+    if (!file) raise_os_error(GetLastError(), quoted_path(path));
     // A hard link planted as the record would have the append land in the file it shares.
     BY_HANDLE_FILE_INFORMATION info{};
     if (!GetFileInformationByHandle(file.get(), &info)) {
@@ -180,9 +159,9 @@ void replace_file(const std::filesystem::path& path, std::string_view bytes) {
         }
     } cleanup{temp, committed};
 
-    Handle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
+    UniqueHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file.valid()) raise_os_error(GetLastError(), quoted_path(temp));
+    if (!file) raise_os_error(GetLastError(), quoted_path(temp));
     write_all(file.get(), bytes, temp);
     if (!FlushFileBuffers(file.get())) raise_os_error(GetLastError(), quoted_path(temp));
     if (!file.close()) raise_os_error(GetLastError(), quoted_path(temp));

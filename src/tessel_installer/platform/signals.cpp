@@ -1,0 +1,35 @@
+// The state that the interrupt handlers of both platforms record, and its readers.
+#include <csignal>
+
+#include "tessel_installer/platform/signal_state.hpp"
+#include "tessel_installer/platform/signals.hpp"
+
+namespace tessel_installer::platform {
+namespace {
+
+// The one piece of process-wide mutable state: written by the handler, read by the wait loops.
+volatile std::sig_atomic_t g_pending = 0;
+volatile std::sig_atomic_t g_termination = 0;
+volatile std::sig_atomic_t g_count = 0;
+
+}  // namespace
+
+void detail::record_signal(int signal_number) noexcept {
+    if (g_pending == 0) g_pending = signal_number;
+    if (g_termination == 0 && signal_number != SIGINT) g_termination = signal_number;
+    g_count = g_count + 1;
+}
+
+int pending_interrupt() noexcept { return static_cast<int>(g_pending); }
+
+int pending_termination() noexcept { return static_cast<int>(g_termination); }
+
+unsigned long interrupt_count() noexcept { return static_cast<unsigned long>(g_count); }
+
+void clear_pending_interrupt() noexcept {
+    g_pending = 0;
+    g_termination = 0;
+    detail::forget_platform_interrupt();
+}
+
+}  // namespace tessel_installer::platform
