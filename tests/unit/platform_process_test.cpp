@@ -3,8 +3,11 @@
 #include <signal.h>
 #include <stdlib.h>
 #include <sys/stat.h>
+#include <poll.h>
+#include <sys/syscall.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <filesystem>
@@ -176,10 +179,13 @@ TEST_F(ProcessTest, ChildrenGetDefaultSignalHandling) {
     EXPECT_EQ(int_status, -SIGINT);
 }
 
-TEST_F(ProcessTest, ChildrenStayInOurProcessGroup) {
-    auto done = run({"sh", "-c", "ps -o pgid= -p $$"}, {Stream::Capture, Stream::Discard});
+TEST_F(ProcessTest, ChildrenLeadTheirOwnProcessGroup) {
+    auto done = run({"sh", "-c", "echo $$; ps -o pgid= -p $$"}, {Stream::Capture, Stream::Discard});
     ASSERT_EQ(done.returncode, 0);
-    EXPECT_EQ(std::stol(done.out), static_cast<long>(::getpgrp()));
+    const std::size_t line_end = done.out.find('\n');
+    ASSERT_NE(line_end, std::string::npos);
+    EXPECT_EQ(std::stol(done.out.substr(line_end + 1)), std::stol(done.out.substr(0, line_end)));
+    EXPECT_NE(std::stol(done.out.substr(0, line_end)), static_cast<long>(::getpgrp()));
 }
 
 TEST_F(ProcessTest, UnstartablePrograms) {
@@ -229,10 +235,11 @@ TEST_F(ProcessTest, ATimedWaitReturnsWhenWeAreInterrupted) {
     platform::clear_pending_interrupt();
 
     // The child signals us once we are asleep inside the wait (state S in /proc), so the signal
-    // lands during the wait and not before it.
+    // lands during the wait and not before it. It ignores the interrupt that the wait passes on.
     if (!fs::exists("/proc/self/stat")) GTEST_SKIP() << "no /proc to see our state";
     Process child = Process::spawn(
         {"sh", "-c",
+         "trap '' INT; "
          "while [ \"$(cut -d' ' -f3 /proc/$PPID/stat)\" != S ]; do :; done; kill -INT $PPID; "
          "exec sleep 30"});
     bool ended = child.wait_for(60s);
@@ -288,25 +295,42 @@ TEST_F(ProcessTest, ARelativePathEntryIsMadeAbsolute) {
 
 }  // namespace
 
-// A termination request recorded by our handler is passed on to the running child, once; an
-// interrupt is not (the terminal delivers it to the whole process group already).
-TEST_F(ProcessTest, AWaitPassesATerminationRequestOnOnce) {
+// Whether the process is gone: its pidfd turns readable when it has ended, collected or not. The
+// limit only bounds a failure; an ended process answers at once.
+bool process_ends(long pid) {
+    const int fd = static_cast<int>(::syscall(SYS_pidfd_open, static_cast<pid_t>(pid), 0));
+    if (fd < 0) return errno == ESRCH;
+    pollfd entry{fd, POLLIN, 0};
+    const int ready = ::poll(&entry, 1, 60000);
+    ::close(fd);
+    return ready == 1;
+}
+
+// Every interrupt recorded by our handler is passed on to the child's process group: SIGINT
+// first; a termination request then SIGTERM and SIGKILL after grace periods. Whatever the child
+// leaves running in its group when it ends is ended too.
+TEST_F(ProcessTest, AWaitPassesInterruptsOnToTheChildsGroup) {
     namespace platform = tessel_installer::platform;
     struct Case {
         const char* name;
-        int pending;            // the signal we raise before waiting, or 0
+        int pending;  // the signal we raise before waiting, or 0
         const char* script;
-        bool ends;              // within the wait
-        int returncode;         // when it ends
-        bool passed_on_after;
+        int returncode;
+        int passed_on;         // the termination request the child remembers
+        const char* heard;     // what the child wrote after "ready"
     };
     const Case cases[] = {
-        {"term is passed on", SIGTERM, "exec sleep 30", true, -SIGTERM, true},
-        {"passed on once however many waits", SIGTERM,
-         "trap 'echo got' TERM; echo ready; while :; do sleep 0.05; done", false, 0, true},
-        {"hangup is passed on as itself", SIGHUP, "exec sleep 30", true, -SIGHUP, true},
-        {"an interrupt is not passed on", SIGINT, "exec sleep 30", false, 0, false},
-        {"no request: the child's own status", 0, "exit 3", true, 3, false},
+        {"term: an interrupt first", SIGTERM, "echo ready; exec sleep 30", -SIGINT, SIGTERM, ""},
+        {"hang-up: an interrupt first", SIGHUP, "echo ready; exec sleep 30", -SIGINT, SIGHUP, ""},
+        {"ctrl-c is passed on", SIGINT, "echo ready; exec sleep 30", -SIGINT, 0, ""},
+        {"term: SIGTERM after a grace period", SIGTERM,
+         "trap 'echo int' INT; echo ready; while :; do sleep 0.05; done", -SIGTERM, SIGTERM,
+         "int\n"},
+        {"term: SIGKILL at last", SIGTERM,
+         "trap '' INT TERM; echo ready; while :; do sleep 0.05; done", -SIGKILL, SIGTERM, ""},
+        {"a grandchild that ignores ctrl-c is ended with its parent", SIGINT,
+         "sleep 30 & echo ready; echo $!; wait", -SIGINT, 0, "pid"},
+        {"no interrupt: the child's own status", 0, "echo ready; exit 3", 3, 0, ""},
     };
     struct sigaction old_int {}, old_term {}, old_hup {};
     ::sigaction(SIGINT, nullptr, &old_int);
@@ -317,30 +341,29 @@ TEST_F(ProcessTest, AWaitPassesATerminationRequestOnOnce) {
         SCOPED_TRACE(c.name);
         platform::clear_pending_interrupt();
         Process child = Process::spawn({"sh", "-c", c.script}, {platform::Stream::Capture});
-        const bool traps = std::string_view(c.script).find("trap") != std::string_view::npos;
-        // A child that handles the request is asked only once it is ready to hear it.
-        while (traps && child.stdout_text().empty() && !child.poll()) child.wait_for(50ms);
+        // The child is interrupted once it is ready to hear it.
+        while (child.stdout_text().find('\n') == std::string::npos && !child.poll()) {
+            child.wait_for(50ms);
+        }
         if (c.pending != 0) {
             ASSERT_EQ(std::raise(c.pending), 0);
         }
-        // Rounds as the callers make them: a child that should keep running gets a few, past the
-        // point where the request would have been passed on; one that should end, up to a minute.
+        // Rounds as the callers make them, up to a minute.
         bool ended = false;
-        for (int round = 0; !ended && round < (c.ends ? 300 : 5); ++round) {
+        for (int round = 0; !ended && round < 300; ++round) {
             ended = platform::wait_passing_on_termination(child, 200ms);
         }
-        const bool running = !child.poll();
-        if (running) child.send_signal(SIGKILL);
+        if (!ended) child.send_signal(SIGKILL);
         child.wait();
-        EXPECT_EQ(ended, c.ends);
-        EXPECT_EQ(running, !c.ends);
-        EXPECT_EQ(child.termination_passed_on() != 0, c.passed_on_after);
-        if (c.ends) {
-            EXPECT_EQ(child.returncode(), c.returncode);
-        }
-        // A child that outlives the request heard it exactly once.
-        if (traps) {
-            EXPECT_EQ(child.stdout_text(), "ready\ngot\n");
+        EXPECT_TRUE(ended);
+        EXPECT_EQ(child.returncode(), c.returncode);
+        EXPECT_EQ(child.termination_passed_on(), c.passed_on);
+        const std::string heard = child.stdout_text().substr(std::string("ready\n").size());
+        if (std::string_view(c.heard) == "pid") {
+            ASSERT_FALSE(heard.empty());
+            EXPECT_TRUE(process_ends(std::stol(heard)));
+        } else {
+            EXPECT_EQ(heard, c.heard);
         }
     }
     platform::clear_pending_interrupt();
@@ -352,7 +375,7 @@ TEST_F(ProcessTest, AWaitPassesATerminationRequestOnOnce) {
 namespace {
 
 // The version look-up and the interpreter queries wait through run(): a termination request
-// recorded before or during that wait reaches their child too, as itself.
+// recorded before or during that wait reaches their child too, as an interrupt first.
 TEST(ProcessRun, PassesATerminationRequestOnToTheChild) {
     namespace platform = tessel_installer::platform;
     struct sigaction old_term {}, old_hup {};
@@ -363,7 +386,7 @@ TEST(ProcessRun, PassesATerminationRequestOnToTheChild) {
         platform::clear_pending_interrupt();
         ASSERT_EQ(std::raise(request), 0);
         const auto done = platform::run({"sh", "-c", "exec sleep 30"});
-        EXPECT_EQ(done.returncode, -request);
+        EXPECT_EQ(done.returncode, -SIGINT);
     }
     platform::clear_pending_interrupt();
     ::sigaction(SIGTERM, &old_term, nullptr);

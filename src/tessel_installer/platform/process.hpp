@@ -1,6 +1,8 @@
 // Child processes. One declaration here; process_posix.cpp (posix_spawn) and process_win32.cpp
 // (CreateProcessW) implement it. Children are started from an argument vector, never through a
-// shell, and inherit the working directory and the environment unchanged.
+// shell, and inherit the working directory and the environment unchanged. Each child leads a
+// process group of its own (a job object on Windows), and when it ends, whatever it left running
+// in that group is ended too: no process of a run outlives it.
 #pragma once
 
 #include <chrono>
@@ -37,20 +39,24 @@ public:
 
     // True when the child has ended. Never blocks.
     bool poll();
-    // Blocks until the child ends; returns its exit status. A termination request (SIGTERM or
-    // SIGHUP) recorded before or during the wait is passed on to the child once, as itself, so
-    // that no child outlives a run that was asked to end; the child is still waited for.
+    // Blocks until the child ends; returns its exit status. An interrupt recorded before or during
+    // the wait is passed on to the child's process group: SIGINT first, so that pip can roll a
+    // half-done change back, then SIGTERM and at last SIGKILL, each on a further interrupt or, for
+    // a termination request (SIGTERM or SIGHUP), after a grace period of a few seconds. On
+    // Windows a termination request ends the child's job (Ctrl-C reaches the child through the
+    // console). The child is still waited for.
     int wait();
     // Waits at most `limit` and returns as soon as the child ends; true when it has ended. Also
     // returns early (false) when a signal handler of ours ran meanwhile, so that callers can look
-    // at their interrupt flag. Passes a termination request on like wait().
+    // at their interrupt flag. Passes interrupts on like wait().
     bool wait_for(std::chrono::milliseconds limit);
     // The termination request passed on to the child, or 0.
     int termination_passed_on() const noexcept;
 
     // Exit status once the child has ended: its exit code, or minus the signal that ended it.
     std::optional<int> returncode() const noexcept;
-    // Sends a signal to the child (POSIX signal number; on Windows any value terminates it).
+    // Sends a signal to the child alone (POSIX signal number; on Windows any value terminates its
+    // job).
     void send_signal(int signal_number);
 
     long pid() const noexcept;
@@ -73,11 +79,10 @@ struct CompletedProcess {
     std::string err;  // empty unless captured
 };
 
-// Waits like Process::wait_for, which passes a termination request on to the child once (an
-// interrupt from the terminal reaches the child through its process group already, a termination
-// request sent to this process alone does not), but a signal that cuts the wait short does not
-// end it: it goes on until the child ends or `limit` is over. The child remembers whether the
-// request was sent (Process::termination_passed_on). True when the child has ended.
+// Waits like Process::wait_for, which passes interrupts on to the child's process group, but a
+// signal that cuts the wait short does not end it: it goes on until the child ends or `limit` is
+// over. The child remembers whether a termination request was passed on
+// (Process::termination_passed_on). True when the child has ended.
 bool wait_passing_on_termination(Process& process, std::chrono::milliseconds limit);
 
 // Starts a child and waits for it.

@@ -18,6 +18,8 @@
 #endif
 
 #include <algorithm>
+#include <chrono>
+#include <initializer_list>
 #include <cerrno>
 #include <cstring>
 #include <string_view>
@@ -26,6 +28,7 @@
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/descriptor.hpp"
 #include "tessel_installer/platform/process_state.hpp"
+#include "tessel_installer/platform/signal_state.hpp"
 #include "tessel_installer/platform/signals.hpp"
 
 extern char** environ;
@@ -118,6 +121,9 @@ int decode_status(int status) noexcept {
 
 constexpr int kFallbackStepMs = 10;
 
+// How long a child may take to end after SIGINT, and after SIGTERM, on a termination request.
+constexpr std::chrono::seconds kGracePeriod(3);
+
 // A child on POSIX: returncode is set when it is reaped and every capture pipe is at end of file.
 struct PosixChild final : Process::Impl {
     UniqueFd out_fd;  // read ends of the capture pipes, closed at end of file
@@ -127,15 +133,44 @@ struct PosixChild final : Process::Impl {
 
     pid_t child_pid() const noexcept { return static_cast<pid_t>(pid); }
 
-    // Sends a recorded termination request on to a child that has not been collected yet.
-    void pass_on_termination() {
-        if (passed_on != 0 || reaped) return;
-        const int request = pending_termination();
-        if (request == 0) return;
-        passed_on = request;
-        if (::kill(child_pid(), request) != 0 && errno != ESRCH) {
+    // Passing interrupts on to the child's process group. The child leads a group of its own, so
+    // neither the terminal's Ctrl-C nor a termination request sent to us reaches it or the
+    // processes it started (a build step of pip's): every interrupt goes on from here, in steps.
+    // The first is SIGINT, which lets pip roll a half-done change back; each further interrupt,
+    // or for a termination request the end of a grace period, takes the next step: SIGTERM, then
+    // SIGKILL.
+    int steps_taken = 0;
+    unsigned long count_at_step = 0;
+    std::optional<std::chrono::steady_clock::time_point> next_step_at;
+
+    void pass_on_interrupts() {
+        if (reaped || steps_taken >= 3 || pending_interrupt() == 0) return;
+        const unsigned long count = interrupt_count();
+        const auto now = std::chrono::steady_clock::now();
+        const bool due = steps_taken == 0 || count != count_at_step ||
+                         (next_step_at && now >= *next_step_at);
+        if (!due) return;
+        static constexpr int kSteps[] = {SIGINT, SIGTERM, SIGKILL};
+        const int signal_number = kSteps[steps_taken++];
+        count_at_step = count;
+        if (const int request = pending_termination(); request != 0) {
+            if (passed_on == 0) passed_on = request;
+            next_step_at = now + kGracePeriod;
+        } else {
+            next_step_at.reset();
+        }
+        if (::killpg(child_pid(), signal_number) != 0 && errno != ESRCH && errno != EPERM) {
             throw OSError("cannot signal " + args.front() + ": " + errno_text(errno));
         }
+    }
+
+    // How long a wait may sleep before the next step is due (-1: no step is due by time).
+    int until_next_step(int timeout_ms) const {
+        if (!next_step_at || steps_taken >= 3 || reaped) return timeout_ms;
+        const auto left = std::chrono::ceil<std::chrono::milliseconds>(
+            *next_step_at - std::chrono::steady_clock::now());
+        const int ms = static_cast<int>(std::max<long long>(left.count(), 0));
+        return timeout_ms < 0 ? ms : std::min(timeout_ms, ms);
     }
 
     bool pipes_open() const noexcept { return static_cast<bool>(out_fd) || static_cast<bool>(err_fd); }
@@ -159,23 +194,36 @@ struct PosixChild final : Process::Impl {
         }
     }
 
-    // Collects the child's status if it has ended; never blocks unless `block`.
+    // Collects the child's status if it has ended; never blocks unless `block`. Whatever is left
+    // of its process group then is ended first: while the child is not yet collected its id still
+    // names that group and no other, and no process of the run is to outlive it.
     void try_reap(bool block) {
         if (reaped) return;
         for (;;) {
+            siginfo_t info{};
+            const int r =
+                ::waitid(P_PID, static_cast<id_t>(child_pid()), &info,
+                         WEXITED | WNOWAIT | (block ? 0 : WNOHANG));
+            if (r != 0) {
+                if (errno == EINTR) {
+                    if (block) continue;
+                    return;
+                }
+                throw OSError("cannot wait for " + args.front() + ": " + errno_text(errno));
+            }
+            if (info.si_pid == 0) return;  // still running
+            ::killpg(child_pid(), SIGKILL);
             int status = 0;
-            pid_t r = ::waitpid(child_pid(), &status, block ? 0 : WNOHANG);
-            if (r == child_pid()) {
-                reaped = decode_status(status);
-                pidfd.reset();
-                return;
+            pid_t collected = -1;
+            do {
+                collected = ::waitpid(child_pid(), &status, 0);
+            } while (collected < 0 && errno == EINTR);
+            if (collected != child_pid()) {
+                throw OSError("cannot wait for " + args.front() + ": " + errno_text(errno));
             }
-            if (r == 0) return;
-            if (errno == EINTR) {
-                if (block) continue;
-                return;
-            }
-            throw OSError("cannot wait for " + args.front() + ": " + errno_text(errno));
+            reaped = decode_status(status);
+            pidfd.reset();
+            return;
         }
     }
 
@@ -245,18 +293,22 @@ Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions option
     FileActions actions;
 
     // Children start with default handling of the signals we catch or ignore, and with nothing
-    // blocked, whatever our own state; they stay in our process group so that Ctrl-C reaches them.
+    // blocked, whatever our own state; a signal that was ignored when we started stays ignored in
+    // them too. Each child leads a process group of its own, so that the interrupts passed on to
+    // it reach the processes it starts as well (see pass_on_interrupts).
     sigset_t defaults;
     sigemptyset(&defaults);
-    sigaddset(&defaults, SIGINT);
-    sigaddset(&defaults, SIGTERM);
-    sigaddset(&defaults, SIGHUP);
-    sigaddset(&defaults, SIGPIPE);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        if (!detail::ignored_at_start(signal_number)) sigaddset(&defaults, signal_number);
+    }
     sigset_t empty_mask;
     sigemptyset(&empty_mask);
     check(posix_spawnattr_setsigdefault(attr.get(), &defaults), program);
     check(posix_spawnattr_setsigmask(attr.get(), &empty_mask), program);
-    check(posix_spawnattr_setflags(attr.get(), POSIX_SPAWN_SETSIGDEF | POSIX_SPAWN_SETSIGMASK),
+    check(posix_spawnattr_setpgroup(attr.get(), 0), program);
+    check(posix_spawnattr_setflags(attr.get(), static_cast<short>(POSIX_SPAWN_SETSIGDEF |
+                                                                  POSIX_SPAWN_SETSIGMASK |
+                                                                  POSIX_SPAWN_SETPGROUP)),
           program);
 
     check(posix_spawn_file_actions_addopen(actions.get(), STDIN_FILENO, "/dev/null", O_RDONLY, 0),
@@ -316,10 +368,10 @@ bool Process::poll() {
 int Process::wait() {
     PosixChild& p = child_of(impl_);
     while (!p.returncode) {
-        // A signal only ends the round: the request it carries is passed on and the wait goes on.
+        // A signal only ends the round: it is passed on and the wait goes on.
         const unsigned long seen = interrupt_count();
-        p.pass_on_termination();
-        (void)p.wait_round(-1, seen);
+        p.pass_on_interrupts();
+        (void)p.wait_round(p.until_next_step(-1), seen);
         p.try_reap(false);
         p.publish();
     }
@@ -331,18 +383,18 @@ bool Process::wait_for(std::chrono::milliseconds limit) {
     PosixChild& p = child_of(impl_);
     const auto deadline = clock::now() + limit;
     const unsigned long seen = interrupt_count();
-    p.pass_on_termination();
+    p.pass_on_interrupts();
     for (;;) {
         if (poll()) return true;
         auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - clock::now());
         if (left.count() <= 0) return false;
         int ms = static_cast<int>(std::min<long long>(left.count(), 1000LL * 60 * 60));
-        if (!p.wait_round(ms, seen)) {
-            // A signal arrived: pass a termination request on, and let the caller look at its
-            // interrupt flag.
-            p.pass_on_termination();
+        if (!p.wait_round(p.until_next_step(ms), seen)) {
+            // A signal arrived: pass it on, and let the caller look at its interrupt flag.
+            p.pass_on_interrupts();
             return poll();
         }
+        p.pass_on_interrupts();  // a grace period may have ended
     }
 }
 

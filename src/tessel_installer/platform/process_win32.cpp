@@ -4,7 +4,8 @@
 // split it again, so every argument arrives unchanged. A captured stream is an anonymous pipe read
 // to its end by a thread of its own, so a child writing a lot to one stream never stalls on the
 // other. Only the handles meant for the child are inherited (an explicit handle list), so a child
-// started by another part of the program cannot hold our pipes open.
+// started by another part of the program cannot hold our pipes open. Each child runs in a job of
+// its own, so that ending it, or its end, ends every process it started.
 #include <windows.h>
 
 #include <algorithm>
@@ -118,6 +119,19 @@ private:
     bool initialised_ = false;
 };
 
+// A job whose processes all end when its last handle closes; none when it cannot be made.
+UniqueHandle make_job() noexcept {
+    UniqueHandle job(CreateJobObjectW(nullptr, nullptr));
+    if (!job) return job;
+    JOBOBJECT_EXTENDED_LIMIT_INFORMATION limits{};
+    limits.BasicLimitInformation.LimitFlags = JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE;
+    if (!SetInformationJobObject(job.get(), JobObjectExtendedLimitInformation, &limits,
+                                 sizeof limits)) {
+        job.reset();
+    }
+    return job;
+}
+
 void read_all(HANDLE h, std::string* text) {
     char buffer[65536];
     DWORD n = 0;
@@ -129,22 +143,34 @@ void read_all(HANDLE h, std::string* text) {
 // A child on Windows: returncode is set once it has ended and both readers are done.
 struct WindowsChild final : Process::Impl {
     UniqueHandle process;
+    // The job that holds the child and every process it starts: closing it ends what is left of
+    // them (JOB_OBJECT_LIMIT_KILL_ON_JOB_CLOSE). None when the system refused one.
+    UniqueHandle job;
     UniqueHandle out_read;
     UniqueHandle err_read;
     std::thread out_reader;
     std::thread err_reader;
 
-    // A console close or Ctrl-Break recorded meanwhile ends the child as well: it would otherwise
-    // outlive a run that was asked to end.
+    // Ends the child and, through its job, the processes it started.
+    BOOL terminate() noexcept {
+        if (job && TerminateJobObject(job.get(), 1)) return TRUE;
+        return TerminateProcess(process.get(), 1);
+    }
+
+    // A console close or Ctrl-Break recorded meanwhile ends the child's job as well: it would
+    // otherwise outlive a run that was asked to end.
     void pass_on_termination() {
         if (passed_on != 0 || returncode) return;
         const int request = pending_termination();
         if (request == 0) return;
         passed_on = request;
-        TerminateProcess(process.get(), 1);
+        terminate();
     }
 
     void finish() {
+        // What the child left running ends with it, so that nothing holds its pipes open and no
+        // process of the run outlives it.
+        job.reset();
         if (out_reader.joinable()) out_reader.join();
         if (err_reader.joinable()) err_reader.join();
         out_read.reset();
@@ -206,17 +232,31 @@ Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions option
     info.StartupInfo.hStdError = err;
     info.lpAttributeList = attributes.get();
 
+    UniqueHandle job = make_job();
+
     PROCESS_INFORMATION pi{};
     // No new process group and no new console: Ctrl-C in the console reaches the child as well.
+    // Started suspended, so that it is in its job before it can start anything itself.
     if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE,
-                        EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT, nullptr, nullptr,
-                        &info.StartupInfo, &pi)) {
+                        EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED,
+                        nullptr, nullptr, &info.StartupInfo, &pi)) {
         fail(program, GetLastError());
     }
-    CloseHandle(pi.hThread);
+    UniqueHandle thread(pi.hThread);
+    // A system that refuses the job (one that does not allow nested jobs) still runs the child,
+    // as before jobs were used.
+    if (job && !AssignProcessToJobObject(job.get(), pi.hProcess)) job.reset();
+    if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
+        const DWORD code = GetLastError();
+        TerminateProcess(pi.hProcess, 1);
+        CloseHandle(pi.hProcess);
+        fail(program, code);
+    }
+    thread.reset();
 
     auto impl = std::make_unique<WindowsChild>();
     impl->process.reset(pi.hProcess);
+    impl->job = std::move(job);
     impl->pid = static_cast<long>(pi.dwProcessId);
     impl->args = argv;
     impl->out_read = std::move(out_read);
@@ -274,7 +314,7 @@ bool Process::wait_for(std::chrono::milliseconds limit) {
 void Process::send_signal(int) {
     WindowsChild& p = child_of(impl_);
     if (p.returncode) return;
-    if (!TerminateProcess(p.process.get(), 1) && WaitForSingleObject(p.process.get(), 0) != WAIT_OBJECT_0) {
+    if (!p.terminate() && WaitForSingleObject(p.process.get(), 0) != WAIT_OBJECT_0) {
         throw OSError("cannot signal " + p.args.front() + ": " + windows_error_text(GetLastError()));
     }
 }

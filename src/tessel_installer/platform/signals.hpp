@@ -7,15 +7,18 @@ namespace tessel_installer::platform {
 // Installs handlers for SIGINT, SIGTERM and SIGHUP (Ctrl-C, Ctrl-Break and console close events
 // on Windows) that record the signal, and ignores SIGPIPE, so that a closed pipe on standard
 // output is an ordinary write error rather than the end of the process while a child runs.
-// Children are started with default dispositions, so they still receive their own.
+// A signal that was ignored when the program started (nohup, a background job) keeps being ignored,
+// here and in children; children start with default dispositions for the others. On Windows a
+// log-off event is handled and ignored: it is sent to programs under a service whenever any user
+// logs off.
 void install_interrupt_handlers();
 
 // The first signal recorded since the handlers were installed, or 0.
 int pending_interrupt() noexcept;
 
-// The first termination request (SIGTERM or SIGHUP) recorded, or 0. Unlike Ctrl-C, which the
-// terminal sends to the whole process group, it reaches this process alone, so the waits for a
-// child pass it on to the child.
+// The first termination request (SIGTERM or SIGHUP) recorded, or 0. A child leads a process group
+// of its own, so neither Ctrl-C nor a termination request reaches it from outside: the waits for a
+// child pass every interrupt on to the child's group.
 int pending_termination() noexcept;
 
 // How many of those signals have arrived since the handlers were installed. A wait compares it
@@ -28,7 +31,7 @@ void clear_pending_interrupt() noexcept;
 #if defined(_WIN32)
 namespace detail {
 // The console control handler that install_interrupt_handlers registers, for the tests to call as
-// the system does, on a thread of its own: for a close, log-off or shutdown event it never returns.
+// the system does, on a thread of its own: for a close or shutdown event it never returns.
 int console_control(unsigned long event) noexcept;
 }  // namespace detail
 #endif

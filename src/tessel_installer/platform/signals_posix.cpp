@@ -13,7 +13,37 @@ namespace {
 
 extern "C" void record_signal(int signal_number) { detail::record_signal(signal_number); }
 
+bool is_ignored_now(int signal_number) noexcept {
+    struct sigaction current {};
+    return ::sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
+}
+
+// The dispositions the program was started with, read before main() runs and before anything of
+// ours changes them.
+struct StartDispositions {
+    bool interrupt = is_ignored_now(SIGINT);
+    bool termination = is_ignored_now(SIGTERM);
+    bool hang_up = is_ignored_now(SIGHUP);
+    bool broken_pipe = is_ignored_now(SIGPIPE);
+};
+const StartDispositions g_at_start;
+
 }  // namespace
+
+bool detail::ignored_at_start(int signal_number) noexcept {
+    switch (signal_number) {
+        case SIGINT:
+            return g_at_start.interrupt;
+        case SIGTERM:
+            return g_at_start.termination;
+        case SIGHUP:
+            return g_at_start.hang_up;
+        case SIGPIPE:
+            return g_at_start.broken_pipe;
+        default:
+            return false;
+    }
+}
 
 void detail::forget_platform_interrupt() noexcept {}
 
@@ -22,7 +52,12 @@ void install_interrupt_handlers() {
     action.sa_handler = record_signal;
     sigemptyset(&action.sa_mask);
     action.sa_flags = 0;
-    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) ::sigaction(signal_number, &action, nullptr);
+    for (int signal_number : {SIGINT, SIGTERM, SIGHUP}) {
+        // What the program's starter chose to ignore (nohup's hang-up, a background job's
+        // Ctrl-C) stays ignored: it was never meant to end this run.
+        if (detail::ignored_at_start(signal_number)) continue;
+        ::sigaction(signal_number, &action, nullptr);
+    }
     ignore_broken_pipe();
 }
 

@@ -1,6 +1,8 @@
 // Interrupts on Windows: a console control handler records Ctrl-C (as SIGINT) or Ctrl-Break and
-// close, log-off and shutdown events (as SIGTERM, a termination request that the waits pass on to
-// the child) and sets an event, so a timed wait for a child returns at once.
+// close and shutdown events (as SIGTERM, a termination request that the waits pass on to the
+// child) and sets an event, so a timed wait for a child returns at once. A log-off event is handled
+// and ignored: Windows sends it to console programs under a service (a CI agent) whenever any user
+// logs off, which says nothing about this run.
 #include <windows.h>
 
 #include <csignal>
@@ -14,13 +16,14 @@ namespace {
 HANDLE g_event = nullptr;
 
 BOOL WINAPI record_control(DWORD type) noexcept {
+    if (type == CTRL_LOGOFF_EVENT) return TRUE;
     detail::record_signal(type == CTRL_C_EVENT ? SIGINT : SIGTERM);
     if (g_event) SetEvent(g_event);
     if (type == CTRL_C_EVENT || type == CTRL_BREAK_EVENT) {
         // Handled: the wait loop lets the running child end and stops the run itself.
         return TRUE;
     }
-    // A closed console, a log-off or a shutdown ends the process as soon as this handler returns,
+    // A closed console or a shutdown ends the process as soon as this handler returns,
     // before the running child was ended and its record entry kept. So the handler does not
     // return: the main thread finishes the run and exits, which ends this thread too (the system
     // allows a few seconds for that).
