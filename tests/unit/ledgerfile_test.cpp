@@ -109,9 +109,9 @@ TEST_F(LedgerfileTest, StorageDirFollowsXdgDataHome) {
 TEST_F(LedgerfileTest, StoreReadRemoveStoreRoundTrip) {
     ASSERT_FALSE(fs::exists(dir()));
     lf::store_package_name("bundle-alder");
-    lf::store_package_name("bundle-alder");
+    lf::store_package_name("bundle-alder");  // recorded once
     lf::store_package_name("tessel-enterprise");
-    EXPECT_EQ(read_file(record()), "bundle-alder\nbundle-alder\ntessel-enterprise\n");
+    EXPECT_EQ(read_file(record()), "bundle-alder\ntessel-enterprise\n");
     EXPECT_EQ(lf::read_stored_packages(),
               (std::set<std::string>{"bundle-alder", "tessel-enterprise"}));
 
@@ -168,6 +168,34 @@ TEST_F(LedgerfileTest, ReadingAndRemovalOfGivenContent) {
         EXPECT_EQ(lf::read_stored_packages(), c.read);
         lf::remove_package_name(c.remove);
         EXPECT_EQ(read_file(record()), c.after_removal);
+    }
+}
+
+// After an uninstall that removed the distribution, every entry naming it goes, extras and other
+// spellings of the name included; entries of other distributions stay as they are.
+TEST_F(LedgerfileTest, RemovingADistributionDropsEveryEntryNamingIt) {
+    struct Case {
+        const char* label;
+        std::string content;
+        std::string package;
+        std::string after;
+    };
+    const Case cases[] = {
+        {"with and without extras", "bundle-birch\nbundle-birch[postgres]\nbundle-birch[mysql]\nx\n",
+         "bundle-birch", "x\n"},
+        {"uninstalled with an extra", "bundle-birch[mysql]\nbundle-birch\n",
+         "bundle-birch[postgres]", ""},
+        {"other spellings", "Bundle_Birch\nbundle.birch [mysql]\nbundle-birches\n", "bundle-birch",
+         "bundle-birches\n"},
+        {"a name that only starts alike stays", "bundle-birch-extra\n", "bundle-birch",
+         "bundle-birch-extra\n"},
+        {"blank lines stay", "\nbundle-birch\n  \n", "bundle-birch", "\n\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        write_file(record(), c.content);
+        lf::remove_distribution(c.package);
+        EXPECT_EQ(read_file(record()), c.after);
     }
 }
 

@@ -34,6 +34,8 @@ public:
         if (h_) CloseHandle(h_);
         h_ = h == INVALID_HANDLE_VALUE ? nullptr : h;
     }
+    // Gives the handle up without closing it.
+    HANDLE release() noexcept { return std::exchange(h_, nullptr); }
     // Closes now and reports whether that worked, so that a failed close is not lost.
     bool close() noexcept {
         const BOOL ok = h_ ? CloseHandle(h_) : TRUE;

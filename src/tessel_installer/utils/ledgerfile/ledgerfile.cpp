@@ -4,6 +4,8 @@
 #include <algorithm>
 #include <chrono>
 #include <cstdio>
+#include <exception>
+#include <memory>
 #include <system_error>
 #include <thread>
 
@@ -12,6 +14,7 @@
 #include "tessel_installer/platform/paths.hpp"
 #include "tessel_installer/platform/signals.hpp"
 #include "tessel_installer/utils/ledgerfile/record_io.hpp"
+#include "tessel_installer/utils/pkgkit/filenames.hpp"
 #include "tessel_installer/utils/pkgkit/unicode_text.hpp"
 
 namespace tessel_installer::ledgerfile {
@@ -27,10 +30,21 @@ fs::path package_file() {
 
 // Every change of the record happens under the lock of this file beside it, so that one run's
 // rewrite never drops a name another run appended meanwhile.
-fs::path lock_file_of(const fs::path& record) {
-    fs::path lock = record;
-    lock += ".lock";
-    return lock;
+constexpr std::string_view LOCK_FILE_NAME = "installed_packages.txt.lock";
+
+// The record's folder, opened once for one operation; none when it does not exist.
+std::unique_ptr<detail::RecordFolder> open_folder(const fs::path& dir) {
+    try {
+        return std::make_unique<detail::RecordFolder>(dir);
+    } catch (const FileNotFoundError&) {
+        return nullptr;
+    }
+}
+
+// The distribution an entry names: the text before its extras, in its normalised form.
+std::string distribution_of(std::string_view entry) {
+    const std::string_view name = pkgkit::text::trim_unicode_space(entry.substr(0, entry.find('[')));
+    return pkgkit::canonicalize_name(name);
 }
 
 // Checks that the text is well-formed UTF-8 (no overlong forms, no surrogates, nothing above
@@ -121,6 +135,54 @@ void lock_record(detail::RecordLock& lock, const fs::path& record) {
 constexpr std::string_view kInterruptedWhileWaiting =
     "interrupted while waiting for another run of tessel-installer to release it";
 
+// Whether a line of the record names exactly this package. The text is not decoded: a record that
+// is not UTF-8 holds no line equal to a valid name.
+bool is_recorded(const detail::RecordFolder& folder, std::string_view package) {
+    const auto content = detail::read_whole_file(folder, PACKAGE_FILE_NAME);
+    if (!content) return false;
+    bool found = false;
+    for_each_line(*content, [&](std::string_view line) {
+        if (pkgkit::text::trim_unicode_space(line) == package) found = true;
+    });
+    return found;
+}
+
+// Rewrites the record without the entries that `drop` picks (white-space-stripped); empty lines
+// stay, as empty entries. A missing record is nothing to do, and creates no file.
+template <typename Drop>
+void remove_entries(const std::string& package, Drop drop) {
+    const fs::path file = package_file();
+    const auto folder = open_folder(file.parent_path());
+    if (!folder) return;
+    // Checked before locking, so that removal without a record creates no file at all. A symbolic
+    // link counts as present: reading it is refused below.
+    std::error_code error;
+    if (!fs::exists(fs::symlink_status(file, error))) return;
+
+    detail::RecordLock lock(*folder, LOCK_FILE_NAME);
+    try {
+        lock_record(lock, file);
+    } catch (const Interrupted&) {
+        LOGGER.error("Failed to remove uninstalled package '" +
+                     pkgkit::text::terminal_safe(package) + "' from " + detail::quoted_path(file) +
+                     ": " + std::string(kInterruptedWhileWaiting));
+        throw;
+    }
+    const auto content = detail::read_whole_file(*folder, PACKAGE_FILE_NAME);
+    if (!content) return;  // removed by someone else meanwhile
+    require_utf8(*content, file);
+
+    std::string kept;
+    kept.reserve(content->size());
+    for_each_line(*content, [&](std::string_view line) {
+        const std::string_view entry = pkgkit::text::trim_unicode_space(line);
+        if (drop(entry)) return;
+        kept += entry;
+        kept += detail::LINE_END;
+    });
+    detail::replace_file(*folder, PACKAGE_FILE_NAME, kept);
+}
+
 }  // namespace
 
 fs::path storage_dir() {
@@ -155,23 +217,33 @@ void store_package_name(const std::string& package) {
     const std::string failed = "Failed to write installed package '" +
                                pkgkit::text::terminal_safe(package) + "' to " +
                                detail::quoted_path(file) + ": ";
+    std::string line = package;
+    line += detail::LINE_END;
+    std::exception_ptr interrupted;
     try {
-        detail::RecordLock lock(lock_file_of(file));
-        lock_record(lock, file);
-        std::string line = package;
-        line += detail::LINE_END;
-        detail::append_to_file(file, line);
+        const detail::RecordFolder folder(dir);
+        detail::RecordLock lock(folder, LOCK_FILE_NAME);
+        try {
+            lock_record(lock, file);
+        } catch (const Interrupted&) {
+            // The package is installed: its entry is still written, without the lock, as one
+            // append of one line (appends never mix; only a rewrite by another run at this very
+            // moment could drop it). Then the interrupt stops the run.
+            interrupted = std::current_exception();
+        }
+        // A package installed again is recorded once.
+        if (!is_recorded(folder, package)) detail::append_to_file(folder, PACKAGE_FILE_NAME, line);
     } catch (const OSError& error) {
         LOGGER.error(failed + error.what());
-    } catch (const Interrupted&) {
-        LOGGER.error(failed + std::string(kInterruptedWhileWaiting));
-        throw;
     }
+    if (interrupted) std::rethrow_exception(interrupted);
 }
 
 std::set<std::string> read_stored_packages() {
     const fs::path file = package_file();
-    const auto content = detail::read_whole_file(file);
+    const auto folder = open_folder(file.parent_path());
+    const auto content =
+        folder ? detail::read_whole_file(*folder, PACKAGE_FILE_NAME) : std::optional<std::string>();
     if (!content) throw FileNotFoundError("No stored package file found.");
     return _parse_record_text(*content, file);
 }
@@ -188,41 +260,21 @@ std::set<std::string> _parse_record_text(std::string_view text, const fs::path& 
 
 void check_package_file_rewritable() {
     const fs::path file = package_file();
+    const detail::RecordFolder folder(file.parent_path());
     // Opening the lock creates it when missing, as every rewrite would.
-    const detail::RecordLock lock(lock_file_of(file));
-    detail::check_replaceable(file);
+    const detail::RecordLock lock(folder, LOCK_FILE_NAME);
+    detail::check_replaceable(folder, PACKAGE_FILE_NAME);
 }
 
 void remove_package_name(const std::string& package) {
-    const fs::path file = package_file();
-    // Checked before locking, so that removal without a record creates no file at all. A symbolic
-    // link counts as present: reading it is refused below.
-    std::error_code error;
-    if (!fs::exists(fs::symlink_status(file, error))) return;
+    remove_entries(package, [&package](std::string_view entry) { return entry == package; });
+}
 
-    detail::RecordLock lock(lock_file_of(file));
-    try {
-        lock_record(lock, file);
-    } catch (const Interrupted&) {
-        LOGGER.error("Failed to remove uninstalled package '" +
-                     pkgkit::text::terminal_safe(package) + "' from " + detail::quoted_path(file) +
-                     ": " + std::string(kInterruptedWhileWaiting));
-        throw;
-    }
-    const auto content = detail::read_whole_file(file);
-    if (!content) return;  // removed by someone else meanwhile
-    require_utf8(*content, file);
-
-    // Empty lines stay, as empty entries; every line naming the package goes.
-    std::string kept;
-    kept.reserve(content->size());
-    for_each_line(*content, [&](std::string_view line) {
-        const std::string_view entry = pkgkit::text::trim_unicode_space(line);
-        if (entry == package) return;
-        kept += entry;
-        kept += detail::LINE_END;
+void remove_distribution(const std::string& package) {
+    const std::string distribution = distribution_of(package);
+    remove_entries(package, [&distribution](std::string_view entry) {
+        return !entry.empty() && distribution_of(entry) == distribution;
     });
-    detail::replace_file(file, kept);
 }
 
 }  // namespace tessel_installer::ledgerfile

@@ -18,11 +18,13 @@ std::filesystem::path storage_dir();
 // The directory of the installed program; the fallback for appending only.
 std::filesystem::path config_path();
 
-// The record and its lock are never used through a symbolic link in their place (an OSError saying
-// so). Appending and removal wait while another run holds the lock; an interrupt during that wait
-// is logged as one line naming the package and thrown as Interrupted.
+// The record, its lock and its folder are never used through a symbolic link in their place (an
+// OSError saying so), and a record above 1 MiB is refused. Appending and removal wait while another
+// run holds the lock. An interrupt during that wait is thrown as Interrupted: an append still
+// writes its line first (one append, without the lock), a removal logs one line naming the package.
 
-// Appends the name. Never throws for file problems: a failed write is logged to standard error.
+// Appends the name unless a line already names it. Never throws for file problems: a failed write
+// is logged to standard error.
 void store_package_name(const std::string& package);
 // The distinct names of the record. Throws FileNotFoundError("No stored package file found.") when
 // the file does not exist; other read errors propagate as OSError kinds, undecodable text as
@@ -36,5 +38,9 @@ void check_package_file_rewritable();
 std::set<std::string> _parse_record_text(std::string_view text, const std::filesystem::path& file);
 // Drops every line naming the package; a missing file is nothing to do.
 void remove_package_name(const std::string& package);
+// Drops every line naming the package's distribution, with or without extras, in any spelling that
+// names the same distribution ("Bundle_Birch[mysql]" for "bundle-birch"); a missing file is
+// nothing to do. For an uninstall that removed the distribution.
+void remove_distribution(const std::string& package);
 
 }  // namespace tessel_installer::ledgerfile

@@ -22,12 +22,37 @@ inline constexpr std::string_view LINE_END = "\r\n";
 inline constexpr std::string_view LINE_END = "\n";
 #endif
 
-// An exclusive advisory lock on a lock file, held from a successful try_lock() until destruction.
-// Construction only opens the file (created when missing); waiting is the caller's business, so
-// that it can give up when the run is interrupted.
+// The largest record read: one short line per installed package is a few kilobytes at most. A
+// larger file is no record of ours (a sparse file planted in its place would otherwise be read
+// into memory whole), and is refused with an error naming it.
+inline constexpr std::uintmax_t MAX_RECORD_SIZE = 1024 * 1024;
+
+// The record's folder, opened once; every file operation below works relative to it (openat and
+// renameat on POSIX systems), so that the folder cannot be swapped for another between two steps.
+// A symbolic link (or, on Windows, a junction) in the folder's place is refused: under a data
+// folder that another user owns it would aim our writes at a folder of their choice.
+class RecordFolder {
+public:
+    // Throws the OSError kind naming the folder; FileNotFoundError when it does not exist.
+    explicit RecordFolder(const std::filesystem::path& dir);
+    ~RecordFolder();
+    RecordFolder(const RecordFolder&) = delete;
+    RecordFolder& operator=(const RecordFolder&) = delete;
+
+    const std::filesystem::path& path() const noexcept { return path_; }
+    std::intptr_t handle() const noexcept { return handle_; }
+
+private:
+    std::filesystem::path path_;
+    std::intptr_t handle_;
+};
+
+// An exclusive advisory lock on a lock file in the folder, held from a successful try_lock()
+// until destruction. Construction only opens the file (created when missing); waiting is the
+// caller's business, so that it can give up when the run is interrupted.
 class RecordLock {
 public:
-    explicit RecordLock(const std::filesystem::path& lock_path);
+    RecordLock(const RecordFolder& folder, std::string_view name);
     ~RecordLock();
     RecordLock(const RecordLock&) = delete;
     RecordLock& operator=(const RecordLock&) = delete;
@@ -41,20 +66,21 @@ private:
     std::intptr_t handle_;
 };
 
-// The file's bytes, or none when it does not exist.
-std::optional<std::string> read_whole_file(const std::filesystem::path& path);
+// The file's bytes, or none when it does not exist. A file above MAX_RECORD_SIZE is refused
+// (OSError), by its size before reading and by what the reading finds.
+std::optional<std::string> read_whole_file(const RecordFolder& folder, std::string_view name);
 
 // Appends the bytes with one write and flushes them to the disk; creates the file when missing.
-void append_to_file(const std::filesystem::path& path, std::string_view bytes);
+void append_to_file(const RecordFolder& folder, std::string_view name, std::string_view bytes);
 
 // Replaces the file's content so that it is always either the old or the new content: a temporary
-// file in the same directory is written, flushed to the disk and renamed over the file; it is
-// removed again when anything fails before the rename.
-void replace_file(const std::filesystem::path& path, std::string_view bytes);
+// file in the same folder is written, flushed to the disk and renamed over the file; it is removed
+// again when anything fails before the rename.
+void replace_file(const RecordFolder& folder, std::string_view name, std::string_view bytes);
 
 // Creates and removes the temporary file that replace_file would create, so that a record whose
 // folder does not allow its rewrite is found out before anything depends on the rewrite.
-void check_replaceable(const std::filesystem::path& path);
+void check_replaceable(const RecordFolder& folder, std::string_view name);
 
 // Whether the current user may create files in the directory (an access test).
 bool is_writable_directory(const std::filesystem::path& dir);

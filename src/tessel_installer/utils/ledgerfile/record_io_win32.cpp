@@ -1,7 +1,9 @@
 // The record's file operations on Windows: LockFileEx for the lock, a temporary file +
-// FlushFileBuffers + MoveFileExW for the rewrite. The record and its lock are opened as they are,
-// never through a reparse point (a symbolic link or a junction): one planted in their place would
-// otherwise have this program write, or lock, a file of the planter's choosing.
+// FlushFileBuffers + MoveFileExW for the rewrite. The folder, the record and its lock are opened
+// as they are, never through a reparse point (a symbolic link or a junction): one planted in their
+// place would otherwise have this program write, or lock, a file of the planter's choosing. The
+// folder stays open for the whole operation without delete sharing, so it cannot be renamed or
+// replaced by a junction meanwhile.
 #include <io.h>
 #include <windows.h>
 
@@ -71,9 +73,45 @@ HANDLE open_plain(const std::filesystem::path& path, DWORD access, DWORD disposi
     return handle;
 }
 
+std::filesystem::path path_in(const RecordFolder& folder, std::string_view name) {
+    return folder.path() / std::filesystem::path(std::u8string(name.begin(), name.end()));
+}
+
+[[noreturn]] void raise_too_large(const std::filesystem::path& path) {
+    throw OSError(quoted_path(path) + " is larger than " +
+                  std::to_string(MAX_RECORD_SIZE / (1024 * 1024)) +
+                  " MiB, too large for a record of installed packages; refusing to read it");
+}
+
 }  // namespace
 
-RecordLock::RecordLock(const std::filesystem::path& lock_path) : path_(lock_path), handle_(0) {
+RecordFolder::RecordFolder(const std::filesystem::path& dir) : path_(dir), handle_(0) {
+    HANDLE handle = CreateFileW(dir.c_str(), FILE_READ_ATTRIBUTES,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (handle == INVALID_HANDLE_VALUE) {
+        const DWORD code = GetLastError();
+        raise_os_error(code == ERROR_DIRECTORY ? ERROR_PATH_NOT_FOUND : code, quoted_path(dir));
+    }
+    UniqueHandle owner(handle);
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info)) raise_os_error(GetLastError(), quoted_path(dir));
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        throw OSError(quoted_path(dir) + " is a symbolic link or junction; refusing to use it");
+    }
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+        raise_os_error(ERROR_PATH_NOT_FOUND, quoted_path(dir));
+    }
+    handle_ = reinterpret_cast<std::intptr_t>(owner.release());
+}
+
+RecordFolder::~RecordFolder() {
+    if (handle_ != 0) CloseHandle(reinterpret_cast<HANDLE>(handle_));
+}
+
+RecordLock::RecordLock(const RecordFolder& folder, std::string_view name)
+    : path_(path_in(folder, name)), handle_(0) {
+    const std::filesystem::path& lock_path = path_;
     HANDLE handle = open_plain(lock_path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
     if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
         // An existing lock file that we may not write still serves; when there is none, the
@@ -102,13 +140,17 @@ RecordLock::~RecordLock() {
     if (handle_ != 0) CloseHandle(reinterpret_cast<HANDLE>(handle_));
 }
 
-std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
+std::optional<std::string> read_whole_file(const RecordFolder& folder, std::string_view name) {
+    const std::filesystem::path path = path_in(folder, name);
     UniqueHandle file(open_plain(path, GENERIC_READ, OPEN_EXISTING));
     if (!file) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return std::nullopt;
         raise_os_error(code, quoted_path(path));
     }
+    LARGE_INTEGER size{};
+    if (!GetFileSizeEx(file.get(), &size)) raise_os_error(GetLastError(), quoted_path(path));
+    if (static_cast<std::uintmax_t>(size.QuadPart) > MAX_RECORD_SIZE) raise_too_large(path);
     std::string content;
     char buffer[16384];
     for (;;) {
@@ -117,12 +159,15 @@ std::optional<std::string> read_whole_file(const std::filesystem::path& path) {
             raise_os_error(GetLastError(), quoted_path(path));
         }
         if (got == 0) break;
+        // A file that grows while it is read is held to the same limit.
+        if (content.size() + got > MAX_RECORD_SIZE) raise_too_large(path);
         content.append(buffer, got);
     }
     return content;
 }
 
-void append_to_file(const std::filesystem::path& path, std::string_view bytes) {
+void append_to_file(const RecordFolder& folder, std::string_view name, std::string_view bytes) {
+    const std::filesystem::path path = path_in(folder, name);
     UniqueHandle file(open_plain(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, OPEN_ALWAYS));
     if (!file) raise_os_error(GetLastError(), quoted_path(path));
     // A hard link planted as the record would have the append land in the file it shares.
@@ -138,11 +183,10 @@ void append_to_file(const std::filesystem::path& path, std::string_view bytes) {
     if (!file.close()) raise_os_error(GetLastError(), quoted_path(path));
 }
 
-void replace_file(const std::filesystem::path& path, std::string_view bytes) {
+void replace_file(const RecordFolder& folder, std::string_view name, std::string_view bytes) {
     // The record itself is replaced, never the target of a link in its place.
-    const std::filesystem::path& target = path;
-    std::filesystem::path dir = target.parent_path();
-    if (dir.empty()) dir = L".";
+    const std::filesystem::path target = path_in(folder, name);
+    const std::filesystem::path& dir = folder.path();
 
     // A unique name in the record's directory, created empty.
     wchar_t temp_name[MAX_PATH + 1] = {};
@@ -172,9 +216,8 @@ void replace_file(const std::filesystem::path& path, std::string_view bytes) {
     committed = true;
 }
 
-void check_replaceable(const std::filesystem::path& path) {
-    std::filesystem::path dir = path.parent_path();
-    if (dir.empty()) dir = L".";
+void check_replaceable(const RecordFolder& folder, std::string_view) {
+    const std::filesystem::path& dir = folder.path();
     wchar_t temp_name[MAX_PATH + 1] = {};
     if (GetTempFileNameW(dir.c_str(), L"tsl", 0, temp_name) == 0) {
         raise_os_error(GetLastError(), quoted_path(dir));
