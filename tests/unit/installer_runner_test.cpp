@@ -164,12 +164,42 @@ TEST(PipRunner, RecordFileFollowsInstallsAndUninstalls) {
     run("install", {"bundle-cedar"}, std::nullopt, std::nullopt, {"--no-index", "--find-links", "f"});
     run("download", {"bundle-birch"}, std::nullopt, std::nullopt, {"--dest", "f"});
     EXPECT_EQ(env.record(), "tessel-enterprise\ntessel-enterprise[alder]\n");
-    // Every uninstall run removes its package, also when the child failed.
+    // A failed uninstall keeps the entries of its package.
     env.rule("tessel-enterprise", "1");
     const PackageStatus status = run("uninstall -y", {"tessel-enterprise", "bundle-cedar"});
     out.text();
     EXPECT_EQ(status, (PackageStatus{{"tessel-enterprise", false}, {"bundle-cedar", true}}));
-    EXPECT_EQ(env.record(), "tessel-enterprise[alder]\n");
+    EXPECT_EQ(env.record(), "tessel-enterprise\ntessel-enterprise[alder]\n");
+}
+
+// An uninstall removes entries only for a distribution that was installed in this environment
+// before its child ran and that the child removed; then every entry naming it goes.
+TEST(PipRunner, UninstallKeepsTheRecordTrue) {
+    struct Case {
+        const char* label;
+        bool installed_here;
+        const char* rule;  // the uninstall child's behaviour, or none
+        std::string package;
+        std::string after;
+    };
+    const std::string before = "bundle-birch\nbundle-birch[postgres]\nbundle-alder\n";
+    const Case cases[] = {
+        {"removed: every entry of it goes", true, nullptr, "bundle-birch", "bundle-alder\n"},
+        {"removed through an extra", true, nullptr, "bundle-birch[postgres]", "bundle-alder\n"},
+        {"the child failed", true, "1", "bundle-birch", before},
+        {"installed in another environment", false, nullptr, "bundle-birch", before},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        FakeEnvironment env;
+        env.write_record(before);
+        if (c.installed_here) env.install("bundle-birch", "1.0.0");
+        if (c.rule != nullptr) env.rule("bundle-birch", c.rule);
+        CapturedStdout out;
+        run("uninstall -y", {c.package});
+        out.text();
+        EXPECT_EQ(env.record(), c.after);
+    }
 }
 
 TEST(PipRunner, OutcomeLinesCompareWithTheInstalledVersionsBeforeTheCall) {
@@ -257,7 +287,8 @@ TEST_F(Interrupts, TerminationIsPassedOnToTheChildAndTheUninstallRecordKept) {
         out.text();
         // The child only ends when the termination reaches it, so returning at all shows it did.
         EXPECT_EQ(heads(env.pip_calls()), (Calls{{"uninstall", "-y", "bundle-alder"}})) << debug;
-        EXPECT_EQ(env.record(), "bundle-cedar\n") << debug;
+        // The interrupted child failed: its entry stays.
+        EXPECT_EQ(env.record(), "bundle-alder\nbundle-cedar\n") << debug;
     }
 }
 

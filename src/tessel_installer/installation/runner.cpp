@@ -4,6 +4,7 @@
 #include <cstdio>
 #include <exception>
 #include <iostream>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -16,6 +17,7 @@
 #include "tessel_installer/platform/signals.hpp"
 #include "tessel_installer/pyenv.hpp"
 #include "tessel_installer/utils/ledgerfile/ledgerfile.hpp"
+#include "tessel_installer/utils/pkgkit/filenames.hpp"
 #include "tessel_installer/utils/pkgkit/pkgkit.hpp"
 #include "tessel_installer/utils/termwrite/termwrite.hpp"
 
@@ -129,6 +131,17 @@ PackageStatus _perform_pip_action(std::string_view action, const std::vector<std
     }
     const std::string interpreter = packages.empty() ? std::string() : pyenv::interpreter_path();
 
+    // An uninstall removes entries from the record only for a distribution that is installed in
+    // this environment: the record is per user, and pip skips, with status 0, a package that some
+    // other environment holds.
+    const bool uninstalling = action.find("uninstall") != std::string_view::npos;
+    std::set<std::string> installed_distributions;
+    if (uninstalling && !packages.empty()) {
+        for (const auto& name : _take_inventory_snapshot().names) {
+            installed_distributions.insert(pkgkit::canonicalize_name(name));
+        }
+    }
+
     bool online_access = true;
     for (const auto& option : extra_options) {
         if (option == "--no-index") online_access = false;
@@ -192,8 +205,12 @@ PackageStatus _perform_pip_action(std::string_view action, const std::vector<std
         if (action == "install" && extra_options.empty() && was_successful) {
             ledgerfile::store_package_name(package);
         }
-        if (action.find("uninstall") != std::string_view::npos) {
-            ledgerfile::remove_package_name(package);
+        if (uninstalling && was_successful) {
+            const std::string distribution =
+                pkgkit::canonicalize_name(std::string_view(package).substr(0, package.find('[')));
+            if (installed_distributions.erase(distribution) != 0) {
+                ledgerfile::remove_distribution(package);
+            }
         }
         if (output_failure) std::rethrow_exception(output_failure);
         _stop_if_interrupted();
