@@ -11,17 +11,24 @@ void append_byte_escape(std::string& out, unsigned char byte) {
     out.push_back(kHex[byte & 0xF]);
 }
 
+// "\\u" and four hex digits, or above U+FFFF "\\U" and eight.
 void append_code_point_escape(std::string& out, char32_t cp) {
-    out += "\\u";
-    for (int shift = 12; shift >= 0; shift -= 4) out.push_back(kHex[(cp >> shift) & 0xF]);
+    out += cp > 0xFFFF ? "\\U" : "\\u";
+    for (int shift = cp > 0xFFFF ? 28 : 12; shift >= 0; shift -= 4) {
+        out.push_back(kHex[(cp >> shift) & 0xF]);
+    }
 }
 
 // Code points that steer the terminal or the reading order rather than showing a letter: C1
-// controls, line and paragraph separators, and the bidirectional overrides and isolates that can
-// make a line read differently from what it holds.
+// controls, line and paragraph separators, the bidirectional marks, overrides and isolates that
+// can make a line read differently from what it holds (U+061C ARABIC LETTER MARK among them), and
+// the invisible format characters that hide inside a name: zero-width space and joiners, word
+// joiner and invisible operators, the byte order mark, and the tag characters.
 constexpr bool is_invisible_control(char32_t cp) noexcept {
-    return (cp >= 0x80 && cp <= 0x9F) || cp == 0x200E || cp == 0x200F || cp == 0x2028 ||
-           cp == 0x2029 || (cp >= 0x202A && cp <= 0x202E) || (cp >= 0x2066 && cp <= 0x2069);
+    return (cp >= 0x80 && cp <= 0x9F) || cp == 0x061C || (cp >= 0x200B && cp <= 0x200F) ||
+           cp == 0x2028 || cp == 0x2029 || (cp >= 0x202A && cp <= 0x202E) ||
+           (cp >= 0x2060 && cp <= 0x2064) || (cp >= 0x2066 && cp <= 0x2069) || cp == 0xFEFF ||
+           (cp >= 0xE0000 && cp <= 0xE007F);
 }
 
 }  // namespace

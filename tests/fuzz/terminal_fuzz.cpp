@@ -1,6 +1,7 @@
 // The terminal-safe rendering of outside text, plain and quoted, and the quoted form of messages.
-// The output has no C0 control but tab, no DEL, no C1 code point, no line separator and no
-// bidirectional control, and is valid UTF-8; printable ASCII comes through unchanged.
+// The output has no C0 control but tab, no DEL, no C1 code point, no line separator, no
+// bidirectional control and no invisible format character (zero-width ones, the byte order mark,
+// tags), and is valid UTF-8; printable ASCII comes through unchanged.
 #include <algorithm>
 #include <string>
 
@@ -27,8 +28,10 @@ void for_each_code_point(std::string_view s, Visit visit) {
 
 bool shows_safely(char32_t cp) {
     if (cp < 0x20) return cp == '\t';
-    return !(cp >= 0x7F && cp <= 0x9F) && cp != 0x200E && cp != 0x200F && cp != 0x2028 &&
-           cp != 0x2029 && !(cp >= 0x202A && cp <= 0x202E) && !(cp >= 0x2066 && cp <= 0x2069);
+    return !(cp >= 0x7F && cp <= 0x9F) && cp != 0x061C && !(cp >= 0x200B && cp <= 0x200F) &&
+           cp != 0x2028 && cp != 0x2029 && !(cp >= 0x202A && cp <= 0x202E) &&
+           !(cp >= 0x2060 && cp <= 0x2064) && !(cp >= 0x2066 && cp <= 0x2069) && cp != 0xFEFF &&
+           !(cp >= 0xE0000 && cp <= 0xE007F);
 }
 
 void check_safe(std::string_view out) {

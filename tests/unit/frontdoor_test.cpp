@@ -417,6 +417,10 @@ TEST(FrontdoorUsage, EveryUsageErrorPrintsTheUsageLineAndOneErrorLineWithStatus2
         {{"install", "--", "--debug"}, install, "unexpected argument '--debug'"},
         {{"--", "install", "--debug"}, install, "unexpected argument '--debug'"},
         {{"list-packages", "all"}, list, "unexpected argument 'all'"},
+        // the offending argument is shown safe for the terminal (a file name from a glob)
+        {{"install", "wheels/\x1b]0;owned\x07.whl"}, install,
+         "unexpected argument 'wheels/\\x1b]0;owned\\x07.whl'"},
+        {{"--\xe2\x80\xae" "bogus"}, top, "unrecognised option '--\\u202ebogus'"},
     };
     for (const auto& c : cases) {
         const Outcome result = invoke(c.arguments);

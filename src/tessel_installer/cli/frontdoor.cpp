@@ -227,8 +227,10 @@ int run_cli(const std::vector<std::string>& arguments, const Operations& ops, st
             return 0;
         }
         if (const auto* error = std::get_if<UsageError>(&outcome)) {
-            err << usage_line(*error->parser) << kProgram << ": error: " << error->message << '\n'
-                << std::flush;
+            // The message quotes the offending argument, which may be any text (a file name that a
+            // shell glob made an argument): rendered safe for the terminal.
+            err << usage_line(*error->parser) << kProgram << ": error: "
+                << text::terminal_safe(error->message) << '\n' << std::flush;
             return 2;
         }
         // A line that parses and asks for the version gets only the version, like help.
