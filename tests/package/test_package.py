@@ -38,6 +38,10 @@ def test_each_package_holds_exactly_its_files(deb, tarball, unpacked):
     assert shipped == PROGRAM_FILES | DEBIAN_FILES
 
     with tarfile.open(tarball) as archive:
+        # File entries only: a folder's entry would reset that folder's mode and owner in the
+        # prefix it is unpacked into (a /usr/local laid out 2775 root:staff).
+        assert [m.name for m in archive.getmembers() if not m.isfile()] == []
+        assert {(m.uid, m.gid) for m in archive.getmembers()} == {(0, 0)}
         members = [m for m in archive.getmembers() if m.isfile()]
         top = os.path.basename(tarball)[: -len(".tar.gz")]
         # The tarball is the install tree under a folder of its own: bin/, share/ (no usr/).
