@@ -15,7 +15,13 @@ import select
 import signal
 import subprocess
 
-from engine_support import record
+
+def record(venv) -> list[str] | None:
+    path = os.path.join(venv.data_dir, "installed_packages.txt")
+    if not os.path.exists(path):
+        return None
+    with open(path, encoding="utf-8") as handle:
+        return handle.read().splitlines()
 
 CYCLES = int(os.environ.get("SOAK_CYCLES", "60"))
 SEED = int(os.environ.get("SOAK_SEED", "1"))
@@ -27,8 +33,7 @@ def _canonical(name: str) -> str:
 
 
 def _run(program, venv, cwd, args, disturbance, rng):
-    stdout = open(os.devnull if disturbance != "full-disk" else "/dev/full", "wb") \
-        if disturbance == "full-disk" else subprocess.PIPE
+    stdout = open("/dev/full", "wb") if disturbance == "full-disk" else subprocess.PIPE
     process = subprocess.Popen([program, *args], env=venv.env, cwd=cwd, stdin=subprocess.DEVNULL,
                                stdout=stdout, stderr=subprocess.PIPE, start_new_session=True)
     if disturbance in ("ctrl-c", "sigterm"):
