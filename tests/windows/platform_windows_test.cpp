@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <string>
+#include <future>
 #include <thread>
 #include <vector>
 
@@ -170,6 +171,22 @@ TEST(WindowsConsoleEvents, TerminationRequestsEndTheChildFirst) {
         }
     }
     platform::clear_pending_interrupt();
+}
+
+// A log-off event reaches console programs under a service whenever any user logs off: it is
+// handled (the handler returns TRUE at once) and records nothing.
+TEST(WindowsConsoleEvents, ALogOffIsHandledAndIgnored) {
+    platform::install_interrupt_handlers();
+    platform::clear_pending_interrupt();
+    auto handled = std::make_shared<std::promise<int>>();
+    std::future<int> result = handled->get_future();
+    std::thread([handled] { handled->set_value(platform::detail::console_control(CTRL_LOGOFF_EVENT)); })
+        .detach();
+    // The limit only bounds a failure: a handler that returns does so at once.
+    ASSERT_EQ(result.wait_for(std::chrono::seconds(30)), std::future_status::ready);
+    EXPECT_EQ(result.get(), TRUE);
+    EXPECT_EQ(platform::pending_interrupt(), 0);
+    EXPECT_EQ(platform::pending_termination(), 0);
 }
 
 TEST_F(WindowsTest, PathSearchTakesOnlyProgramsItCanStartSafely) {
