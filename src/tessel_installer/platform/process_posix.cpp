@@ -144,7 +144,7 @@ struct PosixChild final : Process::Impl {
     std::optional<std::chrono::steady_clock::time_point> next_step_at;
 
     void pass_on_interrupts() {
-        if (reaped || steps_taken >= 3 || pending_interrupt() == 0) return;
+        if (reaped || steps_taken >= 3 || pending_interrupt() == 0 || interrupts_shielded()) return;
         const unsigned long count = interrupt_count();
         const auto now = std::chrono::steady_clock::now();
         const bool due = steps_taken == 0 || count != count_at_step ||

@@ -160,7 +160,7 @@ struct WindowsChild final : Process::Impl {
     // A console close or Ctrl-Break recorded meanwhile ends the child's job as well: it would
     // otherwise outlive a run that was asked to end.
     void pass_on_termination() {
-        if (passed_on != 0 || returncode) return;
+        if (passed_on != 0 || returncode || interrupts_shielded()) return;
         const int request = pending_termination();
         if (request == 0) return;
         passed_on = request;

@@ -11,6 +11,7 @@ namespace {
 volatile std::sig_atomic_t g_pending = 0;
 volatile std::sig_atomic_t g_termination = 0;
 volatile std::sig_atomic_t g_count = 0;
+int g_shields = 0;  // one thread runs everything
 
 }  // namespace
 
@@ -25,6 +26,10 @@ int pending_interrupt() noexcept { return static_cast<int>(g_pending); }
 int pending_termination() noexcept { return static_cast<int>(g_termination); }
 
 unsigned long interrupt_count() noexcept { return static_cast<unsigned long>(g_count); }
+
+InterruptShield::InterruptShield() noexcept { ++g_shields; }
+InterruptShield::~InterruptShield() { --g_shields; }
+bool interrupts_shielded() noexcept { return g_shields > 0; }
 
 void clear_pending_interrupt() noexcept {
     g_pending = 0;

@@ -25,6 +25,20 @@ int pending_termination() noexcept;
 // before and after sleeping, so a signal that lands just before the sleep still ends the wait.
 unsigned long interrupt_count() noexcept;
 
+// While one is alive, the waits for a child do not pass interrupts on: for a short query that the
+// run still needs after an interrupt (is the distribution that an interrupted uninstall was
+// removing still installed?). The interrupt stays recorded.
+class InterruptShield {
+public:
+    InterruptShield() noexcept;
+    ~InterruptShield();
+    InterruptShield(const InterruptShield&) = delete;
+    InterruptShield& operator=(const InterruptShield&) = delete;
+};
+
+// Whether an InterruptShield is alive.
+bool interrupts_shielded() noexcept;
+
 // Forgets a recorded signal (tests only).
 void clear_pending_interrupt() noexcept;
 
