@@ -40,6 +40,17 @@ std::vector<std::string> _action_words(std::string_view action) {
     return words;
 }
 
+// Whether the distribution is installed now. Asked after an uninstall child that failed, which
+// may have removed the distribution all the same (pip interrupted after the removal): the query
+// runs shielded from the interrupt that may have ended that child.
+bool _still_installed(const std::string& distribution) {
+    const platform::InterruptShield shield;
+    for (const auto& distribution_info : pyenv::installed_distributions()) {
+        if (pkgkit::canonicalize_name(distribution_info.name) == distribution) return true;
+    }
+    return false;
+}
+
 }  // namespace
 
 void _stop_if_interrupted() {
@@ -205,10 +216,12 @@ PackageStatus _perform_pip_action(std::string_view action, const std::vector<std
         if (action == "install" && extra_options.empty() && was_successful) {
             ledgerfile::store_package_name(package);
         }
-        if (uninstalling && was_successful) {
+        if (uninstalling) {
             const std::string distribution =
                 pkgkit::canonicalize_name(std::string_view(package).substr(0, package.find('[')));
-            if (installed_distributions.erase(distribution) != 0) {
+            if (installed_distributions.count(distribution) != 0 &&
+                (was_successful || !_still_installed(distribution))) {
+                installed_distributions.erase(distribution);
                 ledgerfile::remove_distribution(package);
             }
         }
