@@ -80,4 +80,6 @@ def test_every_record_entry_is_installed(sandbox, venv, program, tmp_path):
         if untrue:
             violations.append((cycle, args, disturbance, status, untrue))
     print(f"\n{CYCLES} cycles, seed {SEED}: {sorted(tally.items())}")
+    for violation in violations:
+        print("violation", violation)
     assert violations == []
