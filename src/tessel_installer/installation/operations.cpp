@@ -37,8 +37,6 @@ std::string _join(const std::vector<std::string>& names, std::string_view separa
     return joined;
 }
 
-int _status_of(const ActionResult& result) { return result.all_succeeded() ? SUCCESS : ERROR; }
-
 // Runs a step on the record; when the record exists but fails it, the uninstall cannot go on:
 // the error names the record and the cause and keeps its kind. (The paths in the cause are
 // rendered terminal-safe where the error is made.)
@@ -99,16 +97,14 @@ std::vector<std::string> _list_wheel_files(const std::string& folder) {
     return wheels;
 }
 
-int install_packages(const OptionalText& package, const OptionalList& options, bool debug,
-                     const OptionalText& version, bool upgrade) {
+int install_packages(const Request& request, Children& children) {
     const std::optional<PackageKinds> all_tessel_enterprise_related_pkgs =
         _get_accessible_packages();
     _stop_if_interrupted();
     // One reading serves as the snapshot before the install and as the first phase's installed
     // versions: only the second catalogue request lies between the two.
-    const InventorySnapshot before = _take_inventory_snapshot();
-    const std::vector<std::string>& packages_before_install = before.names;
-    const Selection selection = _select_packages(package, options);
+    InventorySnapshot before = _take_inventory_snapshot(children);
+    const Selection selection = _select_packages(request.package, request.options);
     _stop_if_interrupted();
 
     // A notice about a failed fetch was printed: the run cannot count as a success.
@@ -125,21 +121,18 @@ int install_packages(const OptionalText& package, const OptionalList& options, b
     }
 
     const ActionResult result =
-        _install_packages_action(*selection.packages, version, debug, upgrade, &before.versions);
+        _install_packages_action(*selection.packages, request, children, before.versions);
     // The action's own after-install snapshot: nothing has been installed since it was taken.
-    const std::vector<std::string>& packages_after_install = result.installed_after;
-
     pkgkit::LooseCollection related;
     if (all_tessel_enterprise_related_pkgs.has_value()) related = *all_tessel_enterprise_related_pkgs;
-    const auto additional_dependencies_installed =
-        pkgkit::determine_additional_tessel_enterprise_deps(
-            packages_before_install, packages_after_install, *selection.packages, related);
-    termwrite::print_additional_dependencies_installed(additional_dependencies_installed);
-    return _status_of(result) == SUCCESS ? fetch_status : ERROR;
+    termwrite::print_additional_dependencies_installed(
+        pkgkit::determine_additional_tessel_enterprise_deps(before.names, result.installed_after,
+                                                            *selection.packages, related));
+    return result.all_succeeded() ? fetch_status : ERROR;
 }
 
-int install_packages_from_folder(const std::string& folder, const OptionalText& package,
-                                 const OptionalList& options, bool debug) {
+int install_packages_from_folder(const Request& request, Children& children) {
+    const std::string folder = request.folder.value_or("");
     // Names from wheel files are validated by the wheel-name parser; a malformed file name is a
     // ValueError that stops the operation before anything is installed.
     std::set<std::string> found;
@@ -151,18 +144,19 @@ int install_packages_from_folder(const std::string& folder, const OptionalText& 
     }
 
     PackageKinds packages;
-    if (_non_empty(package)) {
+    if (_non_empty(request.package)) {
+        const std::string& package = *request.package;
         // Only a name found in the folder gets further, so no other text reaches pip.
-        if (found.count(*package) == 0) {
+        if (found.count(package) == 0) {
             termwrite::print_message("\nWarning: We couldn\u2019t find the requested package: '" +
-                                     text::terminal_safe(*package) +
+                                     text::terminal_safe(package) +
                                      "' in the provided folder, no packages were installed.");
             return ERROR;
         }
-        if (options.has_value() && !options->empty()) {
-            for (const auto& option : *options) packages.set(*package + "[" + option + "]", "");
+        if (request.options.has_value() && !request.options->empty()) {
+            for (const auto& option : *request.options) packages.set(package + "[" + option + "]", "");
         } else {
-            packages.set(*package, "");
+            packages.set(package, "");
         }
     } else {
         for (const auto& name : found) packages.set(name, "");
@@ -174,38 +168,39 @@ int install_packages_from_folder(const std::string& folder, const OptionalText& 
         return ERROR;
     }
 
-    // Two words, so a folder with a blank in it stays one argument.
-    const std::vector<std::string> pip_options{"--no-index", "--find-links", folder};
-    const InventorySnapshot before = _take_inventory_snapshot();
-    const std::vector<std::string>& packages_before_install = before.names;
+    InventorySnapshot before = _take_inventory_snapshot(children);
     const ActionResult result = _print_and_perform_action(
-        "install", packages, std::nullopt, debug, std::nullopt, pip_options, /*upgrade=*/false,
-        /*use_product_type=*/false, &before.versions);
-    const std::vector<std::string>& packages_after_install = result.installed_after;
+        {.action = PipAction::Install,
+         .packages = packages,
+         .debug = request.debug,
+         // Two words, so a folder with a blank in it stays one argument.
+         .pip_options = {"--no-index", "--find-links", folder},
+         .offline = true,
+         .use_product_type = false,
+         .installed_versions = before.versions},
+        children);
 
     pkgkit::LooseCollection requested;
-    if (package.has_value()) requested = *package;
-    const auto additional_dependencies_installed =
-        pkgkit::determine_additional_tessel_enterprise_deps(packages_before_install,
-                                                            packages_after_install, requested);
-    termwrite::print_additional_dependencies_installed(additional_dependencies_installed);
-    return _status_of(result);
+    if (request.package.has_value()) requested = *request.package;
+    termwrite::print_additional_dependencies_installed(
+        pkgkit::determine_additional_tessel_enterprise_deps(before.names, result.installed_after,
+                                                            requested));
+    return result.all_succeeded() ? SUCCESS : ERROR;
 }
 
-int download_packages(const OptionalText& package, const OptionalText& python_version,
-                      const OptionalList& platform, const OptionalText& folder,
-                      const OptionalText& version, const OptionalList& options, bool debug) {
-    const Selection selection = _select_packages(package, options);
+int download_packages(const Request& request, Children& children) {
+    const Selection selection = _select_packages(request.package, request.options);
     _stop_if_interrupted();
     if (selection.outcome != SelectionOutcome::Selected) {
         termwrite::print_message("No packages available for download.");
         return selection.outcome == SelectionOutcome::EmptyCatalogue ? SUCCESS : ERROR;
     }
-    return _status_of(_download_packages_action(*selection.packages, python_version, platform,
-                                                folder.value_or(""), version, debug));
+    return _download_packages_action(*selection.packages, request, children).all_succeeded()
+               ? SUCCESS
+               : ERROR;
 }
 
-int uninstall_packages(bool debug) {
+int uninstall_packages(const Request& request, Children& children) {
     std::vector<std::string> packages;
     bool fetch_failed = false;
     const std::optional<std::set<std::string>> recorded = _read_record_for_uninstall();
@@ -241,8 +236,10 @@ int uninstall_packages(bool debug) {
         return fetch_failed ? ERROR : SUCCESS;
     }
 
-    const std::vector<std::string> current_packages = pkgkit::list_current_installed_packages();
-    const std::set<std::string> installed(current_packages.begin(), current_packages.end());
+    std::set<std::string> installed;
+    for (auto& distribution : children.installed_distributions()) {
+        installed.insert(std::move(distribution.name));
+    }
     // A recorded "bundle-birch[postgres]" is installed when its distribution "bundle-birch" is.
     bool any_installed = false;
     for (const auto& name : packages) {
@@ -252,12 +249,20 @@ int uninstall_packages(bool debug) {
         termwrite::print_message("No packages found to uninstall.");
         return SUCCESS;
     }
+    return termwrite::all_succeeded(_uninstall_packages_action(packages, request, children))
+               ? SUCCESS
+               : ERROR;
+}
 
-    const PackageStatus package_status = _uninstall_packages_action(packages, debug);
-    for (const auto& [name, succeeded] : package_status) {
-        if (!succeeded) return ERROR;
-    }
-    return SUCCESS;
+int install_packages(const Request& request) { return install_packages(request, system_children()); }
+int install_packages_from_folder(const Request& request) {
+    return install_packages_from_folder(request, system_children());
+}
+int download_packages(const Request& request) {
+    return download_packages(request, system_children());
+}
+int uninstall_packages(const Request& request) {
+    return uninstall_packages(request, system_children());
 }
 
 int list_packages() {
