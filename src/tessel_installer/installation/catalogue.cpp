@@ -74,9 +74,7 @@ CURLcode _perform_interruptibly(CURL* easy) {
     MultiTransfer transfer(easy);
     if (transfer.get() == nullptr) return CURLE_OUT_OF_MEMORY;
     for (int running = 1;;) {
-        if (const int signal_number = platform::pending_interrupt(); signal_number != 0) {
-            throw Interrupted(signal_number);
-        }
+        platform::throw_if_interrupted();
         if (curl_multi_perform(transfer.get(), &running) != CURLM_OK) return CURLE_FAILED_INIT;
         if (running == 0) break;
         // A signal cuts the wait short; anything else that goes wrong shows in the next perform.

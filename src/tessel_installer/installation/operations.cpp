@@ -64,13 +64,7 @@ void _stop_unless_record_usable(std::string_view what, Step step) {
 // uninstall what was never recorded.
 std::optional<std::set<std::string>> _read_record_for_uninstall() {
     std::optional<std::set<std::string>> recorded;
-    _stop_unless_record_usable("read", [&recorded] {
-        try {
-            recorded = ledgerfile::read_stored_packages();
-        } catch (const FileNotFoundError&) {
-            // Only the record's own absence is reported with this kind.
-        }
-    });
+    _stop_unless_record_usable("read", [&recorded] { recorded = ledgerfile::read_stored_packages(); });
     return recorded;
 }
 
