@@ -2,6 +2,7 @@
 // error records reach standard error as their bare text.
 #pragma once
 
+#include <concepts>
 #include <cstdio>
 #include <string>
 #include <string_view>
@@ -16,6 +17,11 @@ public:
 
     std::string_view name() const noexcept { return name_; }
 
+    // Debug records are dropped, so their text is never built: the caller passes what would make
+    // it, LOGGER.debug([&] { return "Launching subprocess with: " + command; }).
+    template <typename MakeText>
+        requires std::invocable<const MakeText&>
+    void debug(const MakeText&) const noexcept {}
     void debug(std::string_view) const noexcept {}
 
     // The message names files and carries what the system said about them: one line, rendered

@@ -98,8 +98,6 @@ using NameLists = std::pair<std::vector<std::string>, std::vector<std::string>>;
 // kinds dropped. By name (use_product_type false): names starting with BASE_PREFIX are base.
 NameLists split_base_and_bundles(const OrderedMap<std::string>& packages,
                                  bool use_product_type = true);
-NameLists split_base_and_bundles_by_name(const std::vector<std::string>& names);
-NameLists split_base_and_bundles_by_name(const std::set<std::string>& names);
 
 // True when any name starts with BASE_PREFIX.
 bool check_is_tessel_enterprise_included(const std::vector<std::string>& packages);
