@@ -1,5 +1,5 @@
-// The pip command lines: argument vectors, the printable commands, the download option words, the
-// package-text check, and the wheel-folder listing.
+// The pip command lines: argument vectors, the printable commands, the download option words, and
+// the wheel-folder listing.
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
@@ -132,21 +132,6 @@ TEST(DownloadOptions, OnlyBinaryOnceRightAfterTheDestination) {
     }
     // A destination with a blank is one word.
     EXPECT_EQ(_download_options({.folder = "my out"}), (Words{"--dest", "my out"}));
-}
-
-TEST(PackageText, NamesWithOptionalExtrasPassEverythingElseIsRefused) {
-    for (const char* text :
-         {"bundle-alder", "tessel-enterprise[alder]", "bundle-birch[postgres,mysql]",
-          "bundle-birch[postgres, mysql]", "Bundle_Alder.2", "x[]", "a[b-c_d.e]"}) {
-        EXPECT_TRUE(_is_valid_package_text(text)) << text;
-    }
-    for (const char* text :
-         {"", "-r", "--index-url=http://elsewhere/", "-e.", "bundle-alder[", "bundle-alder]",
-          "[x]", "bundle-alder[x", "bundle-alder[-x]", "bundle-alder[x,]", "bundle-alder[x y]",
-          "bundle-alder==1.0", "bundle-alder[x]==1.0", "bundle-alder[x][y]", " bundle-alder",
-          "bundle alder", "bundle-alder; os_name=='nt'"}) {
-        EXPECT_FALSE(_is_valid_package_text(text)) << text;
-    }
 }
 
 class WheelFolder : public ::testing::Test {

@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "tessel_installer/constants.hpp"
+#include "tessel_installer/installation/catalogue.hpp"
 #include "tessel_installer/installation/installer.hpp"
 #include "tessel_installer/logging.hpp"
 #include "tessel_installer/ordered_map.hpp"
@@ -100,10 +101,6 @@ Children& system_children();
 // ---- Pip runner and actions ------------------------------------------------------------------
 
 using constants::PipAction;
-
-// Throws Interrupted when Ctrl-C or a termination request has arrived: the run stops at the next
-// point where no child of ours is running.
-void _stop_if_interrupted();
 
 // True for a distribution name (letters and digits, with ".", "_" or "-" only between them),
 // optionally followed by extras in brackets ("name[extra]" or "name[a, b]"). pip reads a leading

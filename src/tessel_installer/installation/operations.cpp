@@ -13,6 +13,7 @@
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/installation/engine.hpp"
 #include "tessel_installer/installation/installer.hpp"
+#include "tessel_installer/platform/signals.hpp"
 #include "tessel_installer/terminal_text.hpp"
 #include "tessel_installer/utils/ledgerfile/ledgerfile.hpp"
 #include "tessel_installer/utils/pkgkit/pkgkit.hpp"
@@ -62,13 +63,7 @@ void _stop_unless_record_usable(std::string_view what, Step step) {
 // uninstall what was never recorded.
 std::optional<std::set<std::string>> _read_record_for_uninstall() {
     std::optional<std::set<std::string>> recorded;
-    _stop_unless_record_usable("read", [&recorded] {
-        try {
-            recorded = ledgerfile::read_stored_packages();
-        } catch (const FileNotFoundError&) {
-            // Only the record's own absence is reported with this kind.
-        }
-    });
+    _stop_unless_record_usable("read", [&recorded] { recorded = ledgerfile::read_stored_packages(); });
     return recorded;
 }
 
@@ -100,12 +95,12 @@ std::vector<std::string> _list_wheel_files(const std::string& folder) {
 int install_packages(const Request& request, Children& children) {
     const std::optional<PackageKinds> all_tessel_enterprise_related_pkgs =
         _get_accessible_packages();
-    _stop_if_interrupted();
+    platform::throw_if_interrupted();
     // One reading serves as the snapshot before the install and as the first phase's installed
     // versions: only the second catalogue request lies between the two.
     InventorySnapshot before = _take_inventory_snapshot(children);
     const Selection selection = _select_packages(request.package, request.options);
-    _stop_if_interrupted();
+    platform::throw_if_interrupted();
 
     // A notice about a failed fetch was printed: the run cannot count as a success.
     const int fetch_status = all_tessel_enterprise_related_pkgs.has_value() ? SUCCESS : ERROR;
@@ -190,7 +185,7 @@ int install_packages_from_folder(const Request& request, Children& children) {
 
 int download_packages(const Request& request, Children& children) {
     const Selection selection = _select_packages(request.package, request.options);
-    _stop_if_interrupted();
+    platform::throw_if_interrupted();
     if (selection.outcome != SelectionOutcome::Selected) {
         termwrite::print_message("No packages available for download.");
         return selection.outcome == SelectionOutcome::EmptyCatalogue ? SUCCESS : ERROR;
@@ -223,7 +218,7 @@ int uninstall_packages(const Request& request, Children& children) {
         }
     } else {
         const Selection selection = _select_packages();
-        _stop_if_interrupted();
+        platform::throw_if_interrupted();
         if (selection.outcome == SelectionOutcome::Selected) {
             packages = selection.packages->keys();
         } else {
@@ -267,7 +262,7 @@ int uninstall_packages(const Request& request) {
 
 int list_packages() {
     const std::optional<PackageKinds> package_to_product_type = _get_accessible_packages();
-    _stop_if_interrupted();
+    platform::throw_if_interrupted();
     // The notice saying why was printed by the fetch.
     if (!package_to_product_type.has_value()) return ERROR;
 

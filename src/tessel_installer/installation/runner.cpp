@@ -13,6 +13,7 @@
 #include "tessel_installer/installation/engine.hpp"
 #include "tessel_installer/platform/signals.hpp"
 #include "tessel_installer/utils/ledgerfile/ledgerfile.hpp"
+#include "tessel_installer/utils/pkgkit/pkgkit.hpp"
 #include "tessel_installer/utils/termwrite/termwrite.hpp"
 
 namespace tessel_installer::installer {
@@ -72,32 +73,8 @@ void _record_outcome(const std::string& package, bool was_successful, const PipR
 
 }  // namespace
 
-void _stop_if_interrupted() {
-    if (const int signal_number = platform::pending_interrupt(); signal_number != 0) {
-        throw Interrupted(signal_number);
-    }
-}
-
 bool _is_valid_package_text(std::string_view text) {
-    const std::size_t open = text.find('[');
-    if (open == std::string_view::npos) return _is_valid_package_name(text);
-    if (!_is_valid_package_name(text.substr(0, open)) || text.back() != ']') return false;
-    // Extras: one or more names separated by commas, blanks allowed around each.
-    std::string_view extras = text.substr(open + 1, text.size() - open - 2);
-    if (extras.find_first_not_of(" \t") == std::string_view::npos) return true;  // "name[]"
-    while (true) {
-        const std::size_t comma = extras.find(',');
-        std::string_view extra = extras.substr(0, comma);
-        while (!extra.empty() && (extra.front() == ' ' || extra.front() == '\t')) {
-            extra.remove_prefix(1);
-        }
-        while (!extra.empty() && (extra.back() == ' ' || extra.back() == '\t')) {
-            extra.remove_suffix(1);
-        }
-        if (!_is_valid_package_name(extra)) return false;
-        if (comma == std::string_view::npos) return true;
-        extras.remove_prefix(comma + 1);
-    }
+    return pkgkit::parse_package_text(text).has_value();
 }
 
 void _check_package_texts(const std::vector<std::string>& packages) {
@@ -172,14 +149,14 @@ PackageStatus _perform_pip_action(PipRun run, Children& children) {
     // Kept from one package to the next on purpose: only a look-up or a given version changes it.
     OptionalText package_version;
     for (const auto& package : run.packages) {
-        _stop_if_interrupted();
+        platform::throw_if_interrupted();
         const VersionPlan plan = _plan_version(package, run);
         if (plan.source == VersionPlan::Source::Given) package_version = run.version;
         if (plan.source == VersionPlan::Source::LookUp) {
             package_version = children.latest_version(package, run.index_url);
             // A look-up is a child of its own: an interrupt during it stops the run before the
             // package's own child starts.
-            _stop_if_interrupted();
+            platform::throw_if_interrupted();
         }
         const bool pinned = plan.pin && plan.source != VersionPlan::Source::Kept &&
                             _non_empty(package_version);
@@ -199,7 +176,7 @@ PackageStatus _perform_pip_action(PipRun run, Children& children) {
         run.package_status.set(package, was_successful);
         _record_outcome(package, was_successful, run);
         if (end.output_failure) std::rethrow_exception(end.output_failure);
-        _stop_if_interrupted();
+        platform::throw_if_interrupted();
     }
     return std::move(run.package_status);
 }

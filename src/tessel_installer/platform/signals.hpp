@@ -13,6 +13,10 @@ void install_interrupt_handlers();
 // The first signal recorded since the handlers were installed, or 0.
 int pending_interrupt() noexcept;
 
+// Throws Interrupted for the first signal recorded, if any: the loops call it where stopping
+// leaves nothing half done.
+void throw_if_interrupted();
+
 // The first termination request (SIGTERM or SIGHUP) recorded, or 0. Unlike Ctrl-C, which the
 // terminal sends to the whole process group, it reaches this process alone, so the waits for a
 // child pass it on to the child.

@@ -69,10 +69,8 @@ int _print_report(const SystemInfo& info, const std::vector<std::string>& errors
 int print_check_results() {
     termwrite::print_message("Verifying system requirements for Tessel Enterprise: \n");
     // One interpreter child gives the record and the version that the validation reads.
-    const OsInfo os = get_os_info();
-    const pyenv::InterpreterFacts facts = pyenv::interpreter_facts();
-    const SystemInfo info = _system_info_from(os, _architecture(facts.build_platform), facts,
-                                              _processor());
+    pyenv::InterpreterFacts facts;
+    const SystemInfo info = get_system_info(&facts);
     const std::vector<std::string> errors =
         validate_hostcheck(info, _python_version_code(facts.major, facts.minor));
     return _print_report(info, errors);

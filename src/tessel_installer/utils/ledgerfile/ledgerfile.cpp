@@ -101,9 +101,7 @@ void lock_record(detail::RecordLock& lock, const fs::path& record) {
     auto step = std::chrono::milliseconds(1);
     bool told = false;
     while (!lock.try_lock()) {
-        if (const int signal_number = platform::pending_interrupt(); signal_number != 0) {
-            throw Interrupted(signal_number);
-        }
+        platform::throw_if_interrupted();
         if (!told && Clock::now() - start >= kBeforeTelling) {
             told = true;
             const std::string line =
@@ -169,10 +167,10 @@ void store_package_name(const std::string& package) {
     }
 }
 
-std::set<std::string> read_stored_packages() {
+std::optional<std::set<std::string>> read_stored_packages() {
     const fs::path file = package_file();
     const auto content = detail::read_whole_file(file);
-    if (!content) throw FileNotFoundError("No stored package file found.");
+    if (!content) return std::nullopt;
     return _parse_record_text(*content, file);
 }
 
