@@ -12,6 +12,7 @@
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/installation/engine.hpp"
+#include "tessel_installer/preflight.hpp"
 #include "tessel_installer/installation/installer.hpp"
 #include "tessel_installer/terminal_text.hpp"
 #include "tessel_installer/utils/ledgerfile/ledgerfile.hpp"
@@ -104,6 +105,7 @@ int install_packages(const OptionalText& package, const OptionalList& options, b
     const std::optional<PackageKinds> all_tessel_enterprise_related_pkgs =
         _get_accessible_packages();
     _stop_if_interrupted();
+    pyenv::check_target_environment(pyenv::TargetUse::Install);  // before the first child
     // One reading serves as the snapshot before the install and as the first phase's installed
     // versions: only the second catalogue request lies between the two.
     const InventorySnapshot before = _take_inventory_snapshot();
@@ -176,6 +178,7 @@ int install_packages_from_folder(const std::string& folder, const OptionalText& 
 
     // Two words, so a folder with a blank in it stays one argument.
     const std::vector<std::string> pip_options{"--no-index", "--find-links", folder};
+    pyenv::check_target_environment(pyenv::TargetUse::Install);  // before the first child
     const InventorySnapshot before = _take_inventory_snapshot();
     const std::vector<std::string>& packages_before_install = before.names;
     const ActionResult result = _print_and_perform_action(
@@ -201,6 +204,7 @@ int download_packages(const OptionalText& package, const OptionalText& python_ve
         termwrite::print_message("No packages available for download.");
         return selection.outcome == SelectionOutcome::EmptyCatalogue ? SUCCESS : ERROR;
     }
+    pyenv::check_target_environment(pyenv::TargetUse::Download);  // before the first child
     return _status_of(_download_packages_action(*selection.packages, python_version, platform,
                                                 folder.value_or(""), version, debug));
 }
@@ -241,6 +245,7 @@ int uninstall_packages(bool debug) {
         return fetch_failed ? ERROR : SUCCESS;
     }
 
+    pyenv::check_target_environment(pyenv::TargetUse::Uninstall);  // before the first child
     const std::vector<std::string> current_packages = pkgkit::list_current_installed_packages();
     const std::set<std::string> installed(current_packages.begin(), current_packages.end());
     // A recorded "bundle-birch[postgres]" is installed when its distribution "bundle-birch" is.

@@ -16,6 +16,7 @@
 #include "tessel_installer/platform/signals.hpp"
 #include "tessel_installer/pyenv.hpp"
 #include "tessel_installer/utils/ledgerfile/ledgerfile.hpp"
+#include "tessel_installer/utils/pkgkit/pip_child.hpp"
 #include "tessel_installer/utils/pkgkit/pkgkit.hpp"
 #include "tessel_installer/utils/termwrite/termwrite.hpp"
 
@@ -159,22 +160,27 @@ PackageStatus _perform_pip_action(std::string_view action, const std::vector<std
 
         const PipCommand command =
             _build_pip_command(interpreter, action, package_name, index_url, upgrade, extra_options);
-        LOGGER.debug("Launching subprocess with: " + command.printable);
+        // Credentials in the index address are shown as pip shows them.
+        const std::string shown_command = pkgkit::mask_url_credentials(command.printable);
+        LOGGER.debug("Launching subprocess with: " + shown_command);
 
         int returncode = constants::ERROR;
         // A line that cannot be written (a full disk, a closed pipe) must not cost the package its
         // record: the child is waited for and its outcome kept, then the failure ends the run.
         std::exception_ptr output_failure;
         if (debug) {
-            termwrite::print_message(command.printable);
+            termwrite::print_message(shown_command);
             // Our buffered lines must reach the terminal before the child's own output does.
             std::cout.flush();
             std::fflush(stdout);
-            auto process = platform::Process::spawn(command.argv);
+            auto process = platform::Process::spawn(
+                command.argv,
+                {platform::Stream::Inherit, platform::Stream::Inherit, pkgkit::vendor_sources_only()});
             returncode = process.wait();
         } else {
             auto process = platform::Process::spawn(
-                command.argv, {platform::Stream::Discard, platform::Stream::Discard});
+                command.argv,
+                {platform::Stream::Discard, platform::Stream::Discard, pkgkit::vendor_sources_only()});
             try {
                 termwrite::display_progress_animation(process, package, package_version,
                                                       std::string(action),
