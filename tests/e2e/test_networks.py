@@ -4,6 +4,8 @@ package sources, an externally managed interpreter, an index that asks for crede
 from __future__ import annotations
 
 import functools
+import shutil
+import subprocess
 import http.server
 import os
 import sys
@@ -78,3 +80,62 @@ def test_the_vendor_package_is_pinned_and_installed_whatever_the_user_set(
     assert screen(result.stdout).startswith("\nInstalling Bundles:\n\rbundle-alder - Installed!\n")
     assert SUCCESS["install"] in result.stdout
     assert venv.installed()["bundle-alder"] == "1.1.0"
+
+
+def _interpreter_outside_a_venv(root, marker: bool) -> str:
+    """A Python installation of the test's own, no venv: a copy of Debian's interpreter with a
+    standard library folder of links to Debian's, plus (or minus) an EXTERNALLY-MANAGED file.
+    Returns its bin folder."""
+    real = subprocess.run(["/usr/bin/python3", "-c",
+                           "import sys, sysconfig; print(sys.executable, "
+                           "sysconfig.get_paths()['stdlib'])"],
+                          capture_output=True, text=True, check=True).stdout.split()
+    executable, stdlib = os.path.realpath(real[0]), real[1]
+    bin_dir = root / "bin"
+    bin_dir.mkdir(parents=True)
+    shutil.copy2(executable, bin_dir / "python3")
+    own_stdlib = root / "lib" / os.path.basename(stdlib)
+    own_stdlib.mkdir(parents=True)
+    for entry in os.listdir(stdlib):
+        if entry != "EXTERNALLY-MANAGED":
+            os.symlink(os.path.join(stdlib, entry), own_stdlib / entry)
+    os.symlink("/usr/lib/python3", root / "lib" / "python3")  # Debian's pip (dist-packages)
+    if marker:
+        (own_stdlib / "EXTERNALLY-MANAGED").write_text(
+            "[externally-managed]\nError=managed by the test\n", encoding="utf-8")
+    return str(bin_dir)
+
+
+# One row per environment pip refuses: the layout, the variables, the sub-command, and the words
+# the action's one error line and the check report's requirement line carry.
+REFUSING_ENVIRONMENTS = [
+    pytest.param(True, {}, ["install", "--package", "bundle-alder"], "is externally managed",
+                 "Environment: externally managed", id="EXTERNALLY-MANAGED, install"),
+    pytest.param(True, {}, ["uninstall"], "is externally managed",
+                 "Environment: externally managed", id="EXTERNALLY-MANAGED, uninstall"),
+    pytest.param(False, {"PIP_REQUIRE_VIRTUALENV": "1"}, ["download", "--folder", "wheels"],
+                 "PIP_REQUIRE_VIRTUALENV is set", "Environment: PIP_REQUIRE_VIRTUALENV is set",
+                 id="PIP_REQUIRE_VIRTUALENV, download"),
+]
+
+
+@pytest.mark.parametrize("marker, variables, action, error, requirement", REFUSING_ENVIRONMENTS)
+def test_an_environment_pip_refuses_stops_before_the_first_child(
+        marker, variables, action, error, requirement, tmp_path, run_program, sandbox):
+    bin_dir = _interpreter_outside_a_venv(tmp_path / "python", marker)
+    env = {"PATH": bin_dir + os.pathsep + "/usr/bin:/bin", **variables}
+    if action[0] == "uninstall":
+        sandbox.set_catalogue([("bundle-alder", "bundle")])
+    result = run_program(*action, env=env)
+    assert result.returncode == 1, result.stdout + result.stderr
+    lines = result.stderr.splitlines()
+    assert len(lines) == 1 and lines[0].startswith("tessel-installer: error: "), result.stderr
+    assert error in lines[0] and "create a virtual environment: python3 -m venv" in lines[0]
+    assert "Installing" not in result.stdout and " - " not in result.stdout, result.stdout
+    assert not sandbox.requests()["index"], "a pip child reached the index"
+
+    report = run_program("check-requirements", env=env)
+    assert report.returncode == 1, report.stdout + report.stderr
+    marked = [line for line in report.stdout.splitlines() if line.startswith("Environment: ")]
+    assert len(marked) == 1 and marked[0].startswith(requirement) and marked[0].endswith(" (!)")
+    assert "\nResult: Failed\n" in report.stdout
