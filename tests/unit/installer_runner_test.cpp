@@ -111,7 +111,14 @@ TEST(PipRunner, LookUpsCarryTheIndexOnlyWhenGiven) {
     out.text();
     const Calls calls = env.pip_calls();
     ASSERT_EQ(calls.size(), 4u);
-    EXPECT_EQ(calls[0], (Words{"index", "versions", "bundle-alder", "--index-url", _index_url()}));
+    // With the index come the install's trusted hosts, so a certificate pip cannot check does not
+    // fail the look-up alone and leave the install unpinned.
+    Words with_index{"index", "versions", "bundle-alder", "--index-url", _index_url()};
+    for (const auto host : constants::TRUSTED_HOSTS) {
+        with_index.emplace_back("--trusted-host");
+        with_index.emplace_back(host);
+    }
+    EXPECT_EQ(calls[0], with_index);
     EXPECT_EQ(calls[2], (Words{"index", "versions", "bundle-birch"}));
 }
 
