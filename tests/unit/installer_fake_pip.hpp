@@ -122,6 +122,10 @@ public:
         set("FAKE_PIP_RULES", rules_path().string());
         set("FAKE_PIP_SITE", (root_ / "site").string());
         unset("CONDA_PREFIX");
+        // The stand-in answers interpreter queries with the system's interpreter, which is no
+        // venv and may be externally managed: pip's own opt-out keeps the pre-flight out of it.
+        set("PIP_BREAK_SYSTEM_PACKAGES", "1");
+        unset("PIP_REQUIRE_VIRTUALENV");
     }
     FakeEnvironment(const FakeEnvironment&) = delete;
     FakeEnvironment& operator=(const FakeEnvironment&) = delete;

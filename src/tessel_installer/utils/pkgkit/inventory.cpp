@@ -69,9 +69,9 @@ std::optional<std::string> get_latest_package_version(const std::string& package
     const IndexListing listing = read_index_versions(done.out);
     if (!listing.has_line) {
         throw RuntimeError("pip printed no \"Available versions: \" line: " +
-                           text::terminal_safe(mask_url_credentials(command_text(cmd))) +
+                           mask_url_credentials(command_text(cmd)) +
                            (done.out.empty() ? std::string(" (no output)")
-                                             : "\n" + text::terminal_safe(mask_url_credentials(done.out))));
+                                             : "\n" + mask_url_credentials(done.out)));
     }
     if (!listing.version) {
         _print_ignored_version(package_name, listing.listed);

@@ -66,6 +66,11 @@ IndexListing read_index_versions(std::string_view pip_output) {
         // pip lists the newest version first.
         listing.has_line = true;
         listing.listed = text_versions.substr(0, text_versions.find(','));
+        // Blanks around the piece are no part of the version.
+        const std::size_t first = listing.listed.find_first_not_of(" \t");
+        listing.listed = first == std::string::npos
+                             ? std::string()
+                             : listing.listed.substr(first, listing.listed.find_last_not_of(" \t") - first + 1);
         // pip lists whatever an index's file names carry; only a PEP 440 version may become a pin
         // (a marker or an option in its place would change what pip is asked to install).
         if (parse_version(listing.listed).has_value() &&
