@@ -19,6 +19,7 @@
 
 #include "fake_child.hpp"
 #include "scoped_env.hpp"
+#include "tessel_installer/errors.hpp"
 #include "tessel_installer/installation/engine.hpp"
 #include "tessel_installer/platform/signals.hpp"
 
@@ -103,6 +104,11 @@ public:
         if (behaviour == "lookup-interrupt") deliver_signal(SIGINT);
         return "9.9.9";
     }
+    // An environment that takes pip's changes, unless a test says what it refuses.
+    void check_target_environment(pyenv::TargetUse) override {
+        if (refusal_) throw RuntimeError(*refusal_);
+    }
+    void refuse(const std::string& message) { refusal_ = message; }
     std::unique_ptr<platform::Child> start(const Words& argv, platform::SpawnOptions) override {
         if (argv.size() < 4 || argv[0] != interpreter() || argv[1] != "-m" || argv[2] != "pip") {
             throw std::runtime_error("not a pip command line");
@@ -147,6 +153,7 @@ private:
     std::map<std::string, std::string> rules_;
     std::vector<pyenv::Distribution> site_;
     Calls calls_;
+    std::optional<std::string> refusal_;
 };
 
 }  // namespace tessel_installer::testing

@@ -112,6 +112,7 @@ TEST(PipRunner, LookUpsCarryTheIndexOnlyWhenGiven) {
     out.text();
     const Calls calls = env.pip_calls();
     ASSERT_EQ(calls.size(), 4u);
+    // The look-up's own command line, trusted hosts included, is the inventory's (pkgkit).
     EXPECT_EQ(calls[0], (Words{"index", "versions", "bundle-alder", "--index-url", _index_url()}));
     EXPECT_EQ(calls[2], (Words{"index", "versions", "bundle-birch"}));
 }

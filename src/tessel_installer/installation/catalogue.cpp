@@ -18,9 +18,12 @@
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/installation/catalogue.hpp"
 #include "tessel_installer/installation/engine.hpp"
+#include "tessel_installer/installation/trust_store.hpp"
 #include "tessel_installer/platform/signals.hpp"
 #include "tessel_installer/terminal_text.hpp"
+#include "tessel_installer/utils/pkgkit/pip_child.hpp"
 #include "tessel_installer/utils/pkgkit/pkgkit.hpp"
+#include "tessel_installer/utils/pkgkit/unicode_text.hpp"
 #include "tessel_installer/utils/termwrite/termwrite.hpp"
 
 namespace tessel_installer::installer {
@@ -139,10 +142,10 @@ std::string _size_text(std::size_t bytes) {
 // shown, never obeyed by the terminal.
 void _print_fetch_failure(const std::string& url, std::string_view reason) {
     std::string notice = "Could not fetch the list of packages from ";
-    notice += text::terminal_safe(url);
+    notice += text::terminal_safe(pkgkit::mask_url_credentials(url));
     notice += ": ";
-    notice += text::terminal_safe(reason);
-    termwrite::print_message(notice);
+    notice += text::terminal_safe(pkgkit::mask_url_credentials(reason));
+    if (_first_time_in_run(notice)) termwrite::print_message(notice);
 }
 
 // The body the service receives: who is asking. It carries no secrets; credentials travel in the
@@ -283,6 +286,9 @@ CatalogueReply _fetch_catalogue_reply(const CatalogueRequest& request) {
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    // pip's certificate authorities and proxy, so that both halves of a run reach the same hosts.
+    const NetworkSettings network = _current_network_settings();
+    const std::string proxy_in_use = _apply_network_settings(h, request.url, network);
 #if defined(_WIN32)
     // Schannel asks the certificate's revocation service, which is unreachable offline and behind
     // many proxies: that alone would fail every fetch. The chain and the name are still verified.
@@ -299,8 +305,11 @@ CatalogueReply _fetch_catalogue_reply(const CatalogueRequest& request) {
 
     const CURLcode result = _perform_interruptibly(h);
     if (result != CURLE_OK) {
+        long connect_status = 0;
+        curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &connect_status);
         reply.transport_error =
-            error_text[0] != '\0' ? std::string(error_text) : curl_easy_strerror(result);
+            (error_text[0] != '\0' ? std::string(error_text) : curl_easy_strerror(result)) +
+            _explain_transfer_failure(result, request.url, connect_status, network, proxy_in_use);
     }
     reply.too_large = sink.too_large || result == CURLE_FILESIZE_EXCEEDED;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &reply.status);

@@ -38,6 +38,9 @@ public:
                                               const OptionalText& index_url) override {
         return pkgkit::get_latest_package_version(package, index_url);
     }
+    void check_target_environment(pyenv::TargetUse use) override {
+        pyenv::check_target_environment(use);
+    }
     std::unique_ptr<platform::Child> start(const std::vector<std::string>& argv,
                                            platform::SpawnOptions options) override {
         return std::make_unique<SpawnedChild>(platform::Process::spawn(argv, options));

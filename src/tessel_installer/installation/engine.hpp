@@ -18,6 +18,7 @@
 #include "tessel_installer/ordered_map.hpp"
 #include "tessel_installer/platform/child.hpp"
 #include "tessel_installer/platform/process.hpp"
+#include "tessel_installer/preflight.hpp"
 #include "tessel_installer/pyenv.hpp"
 
 namespace tessel_installer::installer {
@@ -92,6 +93,9 @@ public:
     // The newest version the index offers, or none (pkgkit::get_latest_package_version).
     virtual std::optional<std::string> latest_version(const std::string& package,
                                                       const OptionalText& index_url) = 0;
+    // Stops the run before its first child when the environment refuses pip's changes
+    // (pyenv::check_target_environment).
+    virtual void check_target_environment(pyenv::TargetUse use) = 0;
     // Starts one pip child.
     virtual std::unique_ptr<platform::Child> start(const std::vector<std::string>& argv,
                                                    platform::SpawnOptions options) = 0;

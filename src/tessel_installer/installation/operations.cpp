@@ -12,6 +12,7 @@
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/installation/engine.hpp"
+#include "tessel_installer/preflight.hpp"
 #include "tessel_installer/installation/installer.hpp"
 #include "tessel_installer/platform/signals.hpp"
 #include "tessel_installer/terminal_text.hpp"
@@ -96,6 +97,7 @@ int install_packages(const Request& request, Children& children) {
     const std::optional<PackageKinds> all_tessel_enterprise_related_pkgs =
         _get_accessible_packages();
     platform::throw_if_interrupted();
+    children.check_target_environment(pyenv::TargetUse::Install);  // before the first child
     // One reading serves as the snapshot before the install and as the first phase's installed
     // versions: only the second catalogue request lies between the two.
     InventorySnapshot before = _take_inventory_snapshot(children);
@@ -163,6 +165,7 @@ int install_packages_from_folder(const Request& request, Children& children) {
         return ERROR;
     }
 
+    children.check_target_environment(pyenv::TargetUse::Install);  // before the first child
     InventorySnapshot before = _take_inventory_snapshot(children);
     const ActionResult result = _print_and_perform_action(
         {.action = PipAction::Install,
@@ -190,6 +193,7 @@ int download_packages(const Request& request, Children& children) {
         termwrite::print_message("No packages available for download.");
         return selection.outcome == SelectionOutcome::EmptyCatalogue ? SUCCESS : ERROR;
     }
+    children.check_target_environment(pyenv::TargetUse::Download);  // before the first child
     return _download_packages_action(*selection.packages, request, children).all_succeeded()
                ? SUCCESS
                : ERROR;
@@ -231,6 +235,7 @@ int uninstall_packages(const Request& request, Children& children) {
         return fetch_failed ? ERROR : SUCCESS;
     }
 
+    children.check_target_environment(pyenv::TargetUse::Uninstall);  // before the first child
     std::set<std::string> installed;
     for (auto& distribution : children.installed_distributions()) {
         installed.insert(std::move(distribution.name));

@@ -13,6 +13,7 @@
 #include "tessel_installer/installation/engine.hpp"
 #include "tessel_installer/platform/signals.hpp"
 #include "tessel_installer/utils/ledgerfile/ledgerfile.hpp"
+#include "tessel_installer/utils/pkgkit/pip_child.hpp"
 #include "tessel_installer/utils/pkgkit/pkgkit.hpp"
 #include "tessel_installer/utils/termwrite/termwrite.hpp"
 
@@ -35,15 +36,20 @@ ChildEnd _run_one_child(const PipCommand& command, const std::string& package,
                         Children& children) {
     ChildEnd end;
     if (run.debug) {
-        termwrite::print_message(command.printable);
+        // Credentials in the index address are shown as pip shows them.
+        termwrite::print_message(pkgkit::mask_url_credentials(command.printable));
         // Our buffered lines must reach the terminal before the child's own output does.
         std::cout.flush();
         std::fflush(stdout);
-        end.status = children.start(command.argv, {})->wait();
+        end.status = children
+                         .start(command.argv, {platform::Stream::Inherit, platform::Stream::Inherit,
+                                               pkgkit::vendor_sources_only()})
+                         ->wait();
         return end;
     }
     const auto process =
-        children.start(command.argv, {platform::Stream::Discard, platform::Stream::Discard});
+        children.start(command.argv, {platform::Stream::Discard, platform::Stream::Discard,
+                                      pkgkit::vendor_sources_only()});
     std::optional<std::string> installed_version;
     if (run.installed_versions.has_value()) installed_version = run.installed_versions->get(package);
     try {
@@ -168,7 +174,7 @@ PackageStatus _perform_pip_action(PipRun run, Children& children) {
                                 .index_url = run.index_url,
                                 .upgrade = run.upgrade,
                                 .extra_options = run.extra_options});
-        LOGGER.debug("Launching subprocess with: ", command.printable);
+        LOGGER.debug("Launching subprocess with: ", pkgkit::mask_url_credentials(command.printable));
 
         const ChildEnd end = _run_one_child(command, package, package_version, run, children);
         // A child ended by a signal has a negative status: a failure like any other non-zero one.

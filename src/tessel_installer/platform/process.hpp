@@ -1,12 +1,14 @@
 // Child processes. One declaration here; process_posix.cpp (posix_spawn) and process_win32.cpp
 // (CreateProcessW) implement it. Children are started from an argument vector, never through a
-// shell, and inherit the working directory and the environment unchanged.
+// shell, and inherit the working directory and the environment (with the variables that
+// SpawnOptions::environment sets).
 #pragma once
 
 #include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tessel_installer::platform {
@@ -21,6 +23,8 @@ enum class Stream {
 struct SpawnOptions {
     Stream out = Stream::Inherit;
     Stream err = Stream::Inherit;
+    // Variables the child gets on top of ours (NAME, value), replacing ours of the same name.
+    std::vector<std::pair<std::string, std::string>> environment = {};
 };
 
 class Process {

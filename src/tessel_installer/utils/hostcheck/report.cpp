@@ -4,6 +4,9 @@
 
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/platform/environment.hpp"
+#include "tessel_installer/preflight.hpp"
+#include "tessel_installer/pyenv.hpp"
 #include "tessel_installer/terminal_text.hpp"
 #include "tessel_installer/utils/hostcheck/host_facts.hpp"
 #include "tessel_installer/utils/hostcheck/hostcheck.hpp"
@@ -53,6 +56,10 @@ int _print_report(const SystemInfo& info, const std::vector<std::string>& errors
     print_message("Python Version: " + terminal_safe(info.python_version) + mark("python_version"));
     print_message("System bit: " + terminal_safe(info.system_bit) + mark("system_bit"));
     print_message("Pip version: " + terminal_safe(info.pip_version));
+    // The pre-flight's findings about the environment, one requirement line each (already safe).
+    for (const auto& error : errors) {
+        if (error.rfind("Environment: ", 0) == 0) print_message(error + " (!)");
+    }
     print_message(std::string("\nResult: ") + (errors.empty() ? "Passed" : "Failed"));
     if (errors.empty()) {
         print_message("Your system meets the technical requirements for Tessel Enterprise.");
@@ -71,8 +78,14 @@ int print_check_results() {
     // One interpreter child gives the record and the version that the validation reads.
     pyenv::InterpreterFacts facts;
     const SystemInfo info = get_system_info(&facts);
-    const std::vector<std::string> errors =
+    std::vector<std::string> errors =
         validate_hostcheck(info, _python_version_code(facts.major, facts.minor));
+    for (auto& finding : pyenv::preflight_findings(
+             facts, pyenv::TargetUse::Check,
+             [](const char* name) { return platform::environment_variable(name); },
+             pyenv::interpreter_path())) {
+        errors.push_back(std::move(finding.requirement));
+    }
     return _print_report(info, errors);
 }
 
