@@ -11,6 +11,7 @@
 
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/installation/bundle_manifest.hpp"
 #include "tessel_installer/installation/engine.hpp"
 #include "tessel_installer/installation/installer.hpp"
 #include "tessel_installer/terminal_text.hpp"
@@ -140,6 +141,7 @@ int install_packages(const OptionalText& package, const OptionalList& options, b
 
 int install_packages_from_folder(const std::string& folder, const OptionalText& package,
                                  const OptionalList& options, bool debug) {
+    const std::optional<BundleManifest> manifest = check_bundle_folder(folder);
     // Names from wheel files are validated by the wheel-name parser; a malformed file name is a
     // ValueError that stops the operation before anything is installed.
     std::set<std::string> found;
@@ -159,6 +161,7 @@ int install_packages_from_folder(const std::string& folder, const OptionalText& 
                                      "' in the provided folder, no packages were installed.");
             return ERROR;
         }
+        if (manifest) check_request_in_bundle(*manifest, folder, *package, options);
         if (options.has_value() && !options->empty()) {
             for (const auto& option : *options) packages.set(*package + "[" + option + "]", "");
         } else {
@@ -174,6 +177,10 @@ int install_packages_from_folder(const std::string& folder, const OptionalText& 
         return ERROR;
     }
 
+    if (!manifest) {
+        termwrite::print_message("Notice! The folder has no manifest (" +
+                                 std::string(BUNDLE_MANIFEST_NAME) + "); its files were not verified.");
+    }
     // Two words, so a folder with a blank in it stays one argument.
     const std::vector<std::string> pip_options{"--no-index", "--find-links", folder};
     const InventorySnapshot before = _take_inventory_snapshot();
@@ -201,8 +208,15 @@ int download_packages(const OptionalText& package, const OptionalText& python_ve
         termwrite::print_message("No packages available for download.");
         return selection.outcome == SelectionOutcome::EmptyCatalogue ? SUCCESS : ERROR;
     }
-    return _status_of(_download_packages_action(*selection.packages, python_version, platform,
-                                                folder.value_or(""), version, debug));
+    const ActionResult result = _download_packages_action(*selection.packages, python_version,
+                                                          platform, folder.value_or(""), version, debug);
+    PackageKinds downloaded;
+    for (const auto& [name, kind] : *selection.packages) {
+        if (result.package_status.get(name).value_or(false)) downloaded.set(name, kind);
+    }
+    write_bundle_manifest(folder.value_or(""), {package, version, options, python_version, platform},
+                          downloaded);
+    return _status_of(result);
 }
 
 int uninstall_packages(bool debug) {
