@@ -189,7 +189,7 @@ PackageStatus _perform_pip_action(std::string_view action, const std::vector<std
         // A child ended by a signal has a negative status: a failure like any other non-zero one.
         const bool was_successful = returncode == constants::SUCCESS;
         package_status.set(package, was_successful);
-        if (action == "install" && extra_options.empty() && was_successful) {
+        if (action == "install" && was_successful) {
             ledgerfile::store_package_name(package);
         }
         if (action.find("uninstall") != std::string_view::npos) {
