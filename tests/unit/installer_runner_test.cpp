@@ -160,10 +160,10 @@ TEST(PipRunner, RecordFileFollowsInstallsAndUninstalls) {
     CapturedStdout out;
     run("install", {"tessel-enterprise", "bundle-alder", "tessel-enterprise[alder]"});
     EXPECT_EQ(env.record(), "tessel-enterprise\ntessel-enterprise[alder]\n");
-    // An install with extra options (the folder install) and a download are not recorded.
+    // An install from a folder is recorded like an online one; a download is not.
     run("install", {"bundle-cedar"}, std::nullopt, std::nullopt, {"--no-index", "--find-links", "f"});
     run("download", {"bundle-birch"}, std::nullopt, std::nullopt, {"--dest", "f"});
-    EXPECT_EQ(env.record(), "tessel-enterprise\ntessel-enterprise[alder]\n");
+    EXPECT_EQ(env.record(), "tessel-enterprise\ntessel-enterprise[alder]\nbundle-cedar\n");
     // Every uninstall run removes its package, also when the child failed.
     env.rule("tessel-enterprise", "1");
     const PackageStatus status = run("uninstall -y", {"tessel-enterprise", "bundle-cedar"});
