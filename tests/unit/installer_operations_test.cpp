@@ -51,13 +51,15 @@ TEST(FolderInstall, InstallsTheManagedWheelsBaseFirstEachFolderOneArgument) {
               (Calls{{"install", "tessel-enterprise", "--no-index", "--find-links", folder},
                      {"install", "bundle-alder", "--no-index", "--find-links", folder}}));
     EXPECT_EQ(text,
+              "Notice! The folder has no manifest (tessel-bundle.json); its files were not "
+              "verified.\n"
               "\nInstalling Tessel Enterprise:\n"
               "\rtessel-enterprise - Installed!\n"
               "\nInstalling Bundles:\n"
               "\rbundle-alder - Installed!\n" +
                   SUCCESS_SUMMARY);
-    // Installs with extra options are not recorded.
-    EXPECT_FALSE(env.record().has_value());
+    // Recorded as an online install is, so that an uninstall offline needs no catalogue.
+    EXPECT_EQ(env.record(), "tessel-enterprise\nbundle-alder\n");
 }
 
 TEST(FolderInstall, NamedPackageWithOptionsAndTheAdditionalDependenciesNote) {

@@ -163,14 +163,14 @@ TEST(PipRunner, RecordFileFollowsInstallsAndUninstalls) {
     _perform_pip_action(
         {.packages = {"tessel-enterprise", "bundle-alder", "tessel-enterprise[alder]"}}, env);
     EXPECT_EQ(env.record(), "tessel-enterprise\ntessel-enterprise[alder]\n");
-    // An install with extra options (the folder install) and a download are not recorded.
+    // An install from a folder is recorded like an online one; a download is not.
     _perform_pip_action({.packages = {"bundle-cedar"},
                          .extra_options = {"--no-index", "--find-links", "f"},
                          .offline = true},
                         env);
     _perform_pip_action(
         {.action = Download, .packages = {"bundle-birch"}, .extra_options = {"--dest", "f"}}, env);
-    EXPECT_EQ(env.record(), "tessel-enterprise\ntessel-enterprise[alder]\n");
+    EXPECT_EQ(env.record(), "tessel-enterprise\ntessel-enterprise[alder]\nbundle-cedar\n");
     // Every uninstall run removes its package, also when the child failed.
     env.rule("tessel-enterprise", "1");
     const PackageStatus status = _perform_pip_action(

@@ -11,6 +11,7 @@
 
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/installation/bundle_manifest.hpp"
 #include "tessel_installer/installation/engine.hpp"
 #include "tessel_installer/preflight.hpp"
 #include "tessel_installer/installation/installer.hpp"
@@ -130,6 +131,7 @@ int install_packages(const Request& request, Children& children) {
 
 int install_packages_from_folder(const Request& request, Children& children) {
     const std::string folder = request.folder.value_or("");
+    const std::optional<BundleManifest> manifest = check_bundle_folder(folder);
     // Names from wheel files are validated by the wheel-name parser; a malformed file name is a
     // ValueError that stops the operation before anything is installed.
     std::set<std::string> found;
@@ -150,6 +152,7 @@ int install_packages_from_folder(const Request& request, Children& children) {
                                      "' in the provided folder, no packages were installed.");
             return ERROR;
         }
+        if (manifest) check_request_in_bundle(*manifest, folder, package, request.options);
         if (request.options.has_value() && !request.options->empty()) {
             for (const auto& option : *request.options) packages.set(package + "[" + option + "]", "");
         } else {
@@ -165,6 +168,10 @@ int install_packages_from_folder(const Request& request, Children& children) {
         return ERROR;
     }
 
+    if (!manifest) {
+        termwrite::print_message("Notice! The folder has no manifest (" +
+                                 std::string(BUNDLE_MANIFEST_NAME) + "); its files were not verified.");
+    }
     children.check_target_environment(pyenv::TargetUse::Install);  // before the first child
     InventorySnapshot before = _take_inventory_snapshot(children);
     const ActionResult result = _print_and_perform_action(
@@ -194,9 +201,19 @@ int download_packages(const Request& request, Children& children) {
         return selection.outcome == SelectionOutcome::EmptyCatalogue ? SUCCESS : ERROR;
     }
     children.check_target_environment(pyenv::TargetUse::Download);  // before the first child
-    return _download_packages_action(*selection.packages, request, children).all_succeeded()
-               ? SUCCESS
-               : ERROR;
+    const ActionResult result = _download_packages_action(*selection.packages, request, children);
+    PackageKinds downloaded;
+    for (const auto& [name, kind] : *selection.packages) {
+        if (result.package_status.get(name).value_or(false)) downloaded.set(name, kind);
+    }
+    write_bundle_manifest(request.folder.value_or(""),
+                          {.package = request.package,
+                           .version = request.version,
+                           .options = request.options,
+                           .python_version = request.python_version,
+                           .platforms = request.platform},
+                          downloaded);
+    return result.all_succeeded() ? SUCCESS : ERROR;
 }
 
 int uninstall_packages(const Request& request, Children& children) {

@@ -71,7 +71,9 @@ ChildEnd _run_one_child(const PipCommand& command, const std::string& package,
 
 // Keeps the record of installed packages in step with one package's outcome.
 void _record_outcome(const std::string& package, bool was_successful, const PipRun& run) {
-    if (run.action == PipAction::Install && run.extra_options.empty() && was_successful) {
+    // An install from a folder is recorded too: on the offline machine the uninstall has no
+    // catalogue to fall back on.
+    if (run.action == PipAction::Install && was_successful) {
         ledgerfile::store_package_name(package);
     }
     if (run.action == PipAction::Uninstall) ledgerfile::remove_package_name(package);
