@@ -14,6 +14,7 @@
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/installation/engine.hpp"
 #include "tessel_installer/installation/installer.hpp"
+#include "tessel_installer/utils/pkgkit/unicode_text.hpp"
 
 namespace tessel_installer::installer {
 namespace {
@@ -135,7 +136,8 @@ TEST(FolderInstall, EmptyOrMissingFolderRunsNothingAndFails) {
     const std::string empty = make_folder(env, {"readme.txt"});
     EXPECT_EQ(install_packages_from_folder({.folder = empty}, env), 1);
     EXPECT_TRUE(env.pip_calls().empty());
-    EXPECT_EQ(out.text(), "No packages found to install in the folder '" + empty + "'.\n");
+    EXPECT_EQ(out.text(), "No packages found to install in the folder " +
+                              pkgkit::text::quote_for_message(empty) + ".\n");
 }
 
 TEST(UninstallFromRecord, InvalidRecordedNamesAreSkippedWithAWarning) {
