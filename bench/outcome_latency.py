@@ -47,6 +47,9 @@ def run_once(program: str, work: str) -> list[float]:
         os.unlink(os.path.join(stamps, name))
     env = {k: v for k, v in os.environ.items() if not k.startswith(("PIP_", "PYTHON"))}
     env.update(VIRTUAL_ENV=os.path.join(work, "venv"), XDG_DATA_HOME=os.path.join(work, "data"))
+    # The stand-in's interpreter is the system's own, outside any venv: its pip would refuse to
+    # change it, which the program checks before the first child.
+    env["PIP_BREAK_SYSTEM_PACKAGES"] = "1"
     env.pop("CONDA_PREFIX", None)
     process = subprocess.Popen([program, "install", "--folder", os.path.join(work, "wheels")],
                                env=env, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE)

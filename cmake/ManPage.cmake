@@ -17,8 +17,12 @@ find_program(TESSEL_GZIP gzip REQUIRED)
 set(_man_dir ${CMAKE_CURRENT_BINARY_DIR}/man)
 
 # The build-time service addresses as roff text: backslashes doubled up, minus signs for hyphens.
+# Credentials in an address are shown as ****, as pip shows them.
 foreach(_name PYPI_URL API_PACKAGE_PERMISSIONS)
-  string(REPLACE "\\" "\\e" _text "${TESSEL_${_name}}")
+  string(REGEX REPLACE "^(([A-Za-z][A-Za-z0-9+.-]*://)?)([^/?#@:]*):[^/?#]*@" "\\1\\3:****@"
+         _text "${TESSEL_${_name}}")
+  string(REGEX REPLACE "^(([A-Za-z][A-Za-z0-9+.-]*://)?)[^/?#@:]+@" "\\1****@" _text "${_text}")
+  string(REPLACE "\\" "\\e" _text "${_text}")
   string(REPLACE "-" "\\-" _text "${_text}")
   set(TESSEL_MAN_${_name} "${_text}")
 endforeach()

@@ -23,16 +23,23 @@ endforeach()
 
 list(LENGTH TESSEL_HEADERS TESSEL_HEADERS_COUNT)
 
+include(${CMAKE_CURRENT_LIST_DIR}/TrustedHost.cmake)
 set(TESSEL_TRUSTED_HOSTS_LITERALS "")
 set(TESSEL_TRUSTED_HOSTS_COUNT 0)
 foreach(host IN LISTS TESSEL_TRUSTED_HOSTS)
   if(host STREQUAL "TESSEL_PYPI_URL")
-    set(host "${TESSEL_PYPI_URL}")
+    tessel_trusted_host_of(host "${TESSEL_PYPI_URL}")
   endif()
   _tessel_cxx_literal(lit "${host}")
   string(APPEND TESSEL_TRUSTED_HOSTS_LITERALS "    ${lit},\n")
   math(EXPR TESSEL_TRUSTED_HOSTS_COUNT "${TESSEL_TRUSTED_HOSTS_COUNT} + 1")
 endforeach()
+
+# Without a scheme libcurl would guess http:// and send the bearer token in clear text.
+if(NOT TESSEL_API_PACKAGE_PERMISSIONS MATCHES "^[Hh][Tt][Tt][Pp][Ss]?://")
+  message(FATAL_ERROR "TESSEL_API_PACKAGE_PERMISSIONS must start with https:// (or http://), "
+                      "got '${TESSEL_API_PACKAGE_PERMISSIONS}'")
+endif()
 
 # The catalogue request carries the Authorization header: over plain HTTP to another machine it,
 # and anything a proxy in between sees, travels in clear text.

@@ -53,6 +53,37 @@ inline constexpr auto TRUSTED_HOSTS = config::TRUSTED_HOSTS;
 inline constexpr std::array<std::string_view, 1> CONNECTORS_PACKAGES{"bundle-birch"};
 bool is_connectors_package(std::string_view name) noexcept;
 
+// The three things the engine asks pip to do.
+enum class PipAction { Install, Download, Uninstall };
+
+// The action's words on pip's command line: "uninstall -y" carries the confirmation switch.
+constexpr std::array<std::string_view, 2> pip_words(PipAction action) noexcept {
+    switch (action) {
+        case PipAction::Install: return {"install", ""};
+        case PipAction::Download: return {"download", ""};
+        case PipAction::Uninstall: break;
+    }
+    return {"uninstall", "-y"};
+}
+// The key of the action in the message tables below, which is its words as one text.
+constexpr std::string_view message_key(PipAction action) noexcept {
+    switch (action) {
+        case PipAction::Install: return "install";
+        case PipAction::Download: return "download";
+        case PipAction::Uninstall: break;
+    }
+    return "uninstall -y";
+}
+// The action as the headings name it: "Install", "Download", "Uninstall".
+constexpr std::string_view title(PipAction action) noexcept {
+    switch (action) {
+        case PipAction::Install: return "Install";
+        case PipAction::Download: return "Download";
+        case PipAction::Uninstall: break;
+    }
+    return "Uninstall";
+}
+
 // A fixed table from action word ("install", "download", "uninstall -y") to a message.
 template <std::size_t N>
 struct MessageTable {

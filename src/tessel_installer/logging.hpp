@@ -16,7 +16,9 @@ public:
 
     std::string_view name() const noexcept { return name_; }
 
-    void debug(std::string_view) const noexcept {}
+    // Nothing shows debug records, so the parts of one are never joined into a text.
+    template <typename... Parts>
+    void debug(const Parts&...) const noexcept {}
 
     // The message names files and carries what the system said about them: one line, rendered
     // terminal-safe.

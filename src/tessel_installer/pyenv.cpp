@@ -122,7 +122,9 @@ constexpr std::string_view kInventoryScript =
     "        w(b'%d:' % len(b) + b)\n"
     "sys.stdout.flush()\n";
 
-// Seven NUL-separated fields. pip's version comes from its installed metadata: importing pip
+// Twelve NUL-separated fields: seven about the interpreter and pip, then five about the
+// environment for the pre-flight (the stdlib path and its EXTERNALLY-MANAGED file, whether this
+// is a venv, site-packages and whether it, or the nearest folder above it, can be written). pip's version comes from its installed metadata: importing pip
 // would cost far more than the rest of the query. Importing importlib.metadata still costs more
 // than everything else together, so the usual layout is read by hand: the first sys.path
 // directory that holds a metadata directory of pip, when it holds exactly one and of the
@@ -175,6 +177,20 @@ constexpr std::string_view kFactsScript =
     "fields = [sys.platform, str(sys.version_info[0]), str(sys.version_info[1]),\n"
     "          platform.python_version(), str(sys.maxsize), sysconfig.get_platform(),\n"
     "          pip_version()]\n"
+    "paths = sysconfig.get_paths()\n"
+    "def writable(path):\n"
+    "    while path and not os.path.exists(path):\n"
+    "        parent = os.path.dirname(path)\n"
+    "        if parent == path:\n"
+    "            break\n"
+    "        path = parent\n"
+    "    return bool(path) and os.access(path, os.W_OK)\n"
+    "stdlib = paths.get('stdlib', '')\n"
+    "venv = sys.prefix != getattr(sys, 'base_prefix', sys.prefix) or hasattr(sys, 'real_prefix')\n"
+    "marker = bool(stdlib) and os.path.isfile(os.path.join(stdlib, 'EXTERNALLY-MANAGED'))\n"
+    "purelib = paths.get('purelib', '')\n"
+    "fields += [stdlib, '1' if marker else '0', '1' if venv else '0', purelib,\n"
+    "           '1' if writable(purelib) else '0']\n"
     "sys.stdout.buffer.write('\\0'.join(fields).encode('utf-8', 'surrogateescape'))\n"
     "sys.stdout.flush()\n";
 
@@ -307,7 +323,11 @@ InterpreterFacts interpreter_facts() {
         if (end == std::string::npos) break;
         start = end + 1;
     }
-    if (fields.size() != 7) unreadable(what, out);
+    if (fields.size() != 12) unreadable(what, out);
+    auto flag = [&](const std::string& text) {
+        if (text != "0" && text != "1") unreadable(what, out);
+        return text == "1";
+    };
     auto number = [&](const std::string& text) {
         if (text.empty() || text.size() > 20 ||
             text.find_first_not_of("0123456789") != std::string::npos) {
@@ -323,6 +343,11 @@ InterpreterFacts interpreter_facts() {
     facts.maxsize = number(fields[4]);
     facts.build_platform = fields[5];
     facts.pip_version = fields[6];
+    facts.stdlib_path = fields[7];
+    facts.externally_managed = flag(fields[8]);
+    facts.in_virtual_env = flag(fields[9]);
+    facts.purelib_path = fields[10];
+    facts.purelib_writable = flag(fields[11]);
     return facts;
 }
 

@@ -33,6 +33,11 @@ struct InterpreterFacts {
     unsigned long long maxsize = 0;  // sys.maxsize
     std::string build_platform;   // sysconfig.get_platform(), e.g. "linux-x86_64"
     std::string pip_version;      // from the environment's installed metadata; empty when no pip
+    std::string stdlib_path;      // sysconfig's "stdlib" path
+    bool externally_managed = false;  // an EXTERNALLY-MANAGED file in it
+    bool in_virtual_env = false;      // sys.prefix != sys.base_prefix
+    std::string purelib_path;     // sysconfig's "purelib" path (site-packages)
+    bool purelib_writable = false;    // it, or the folder that would hold it, can be written
 };
 InterpreterFacts interpreter_facts();
 

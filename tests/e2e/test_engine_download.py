@@ -1,8 +1,11 @@
 """`download` into a folder, and `install --folder` from it: offline, with no request to the
-index, whatever the folder's path holds."""
+index, whatever the folder's path holds; the folder's manifest, and the check made of it before
+anything is installed."""
 
 from __future__ import annotations
 
+import hashlib
+import json
 import os
 import shutil
 import subprocess
@@ -13,6 +16,9 @@ from conftest import Venv, _copy_venv
 from engine_support import (BIRCH_WARNING, NOTE, PARTIAL, SUCCESS, WARNING,  # noqa: F401
                             record, run_engine, screen)
 
+MANIFEST = "tessel-bundle.json"
+NO_MANIFEST = ("Notice! The folder has no manifest (tessel-bundle.json); its files were not "
+               "verified.\n")
 MANAGED = ["tessel-enterprise", "tessel-enterprise-full", "bundle-alder", "bundle-birch",
            "bundle-cedar"]
 
@@ -56,6 +62,22 @@ def test_download_of_the_whole_catalogue(downloaded):
     assert {"tessel_enterprise-1.0.0-py3-none-any.whl", "bundle_alder-1.1.0-py3-none-any.whl",
             "tessel_common_utils-1.4.0-py3-none-any.whl"} <= files
     assert not any(name.startswith("bundle_dogwood") for name in files)
+    # The manifest covers every distribution file, also after a failed child (bundle-dogwood).
+    with open(os.path.join(folder, MANIFEST), encoding="utf-8") as handle:
+        manifest = json.load(handle)
+    assert manifest["schema"] == 1 and manifest["program_version"] == os.environ.get(
+        "TESSEL_INSTALLER_VERSION", manifest["program_version"])
+    assert manifest["request"] == {"package": None, "version": None, "options": None,
+                                   "python_version": None, "platforms": None}
+    assert manifest["packages"] == {"tessel-enterprise": "base", "tessel-enterprise-full": "base",
+                                    "bundle-alder": "bundle", "bundle-birch": "bundle",
+                                    "bundle-cedar": "bundle"}
+    listed = {}
+    for name in files - {MANIFEST}:
+        with open(os.path.join(folder, name), "rb") as handle:
+            data = handle.read()
+        listed[name] = (len(data), hashlib.sha256(data).hexdigest())
+    assert {f["name"]: (f["size"], f["sha256"]) for f in manifest["files"]} == listed
     # A download installs nothing and records nothing.
     assert venv.installed() == before
     assert record(venv) is None
@@ -68,7 +90,7 @@ def test_download_for_another_platform_and_interpreter(sandbox, venv, run_engine
     assert result.returncode == 0, result.stdout + result.stderr
     assert screen(result.stdout) == ("\nDownloading Bundles:\n\rbundle-dogwood - Downloaded!\n"
                                      + PARTIAL["download"])
-    assert os.listdir(folder) == ["bundle_dogwood-1.0.0-py3-none-win_arm64.whl"]
+    assert sorted(os.listdir(folder)) == ["bundle_dogwood-1.0.0-py3-none-win_arm64.whl", MANIFEST]
 
     folder = str(tmp_path / "py38")
     result = run_engine("download", "--package", "tessel-enterprise", "--folder", folder,
@@ -107,7 +129,8 @@ def test_install_from_the_folder(sandbox, downloaded, venv, run_engine):
     assert installed["tessel-common-utils"] == "1.4.0"  # taken from the folder, not selected
     requests = sandbox.requests()
     assert requests["catalogue"] == [] and requests["index"] == []
-    assert record(venv) is None
+    # Recorded as an online install is, so that `uninstall` finds it without the catalogue.
+    assert record(venv) == MANAGED
 
 
 def test_install_one_package_from_the_folder_into_a_venv_with_a_blank(
@@ -138,6 +161,7 @@ def test_requested_package_missing_from_the_folder(downloaded, venv, run_engine)
 def test_malformed_wheel_name_in_the_folder(downloaded, venv, run_engine, tmp_path):
     folder = str(tmp_path / "broken")
     shutil.copytree(downloaded[0], folder)
+    os.remove(os.path.join(folder, MANIFEST))  # the name itself is what is checked here
     with open(os.path.join(folder, "broken.whl"), "wb"):
         pass
     before = venv.installed()
@@ -164,3 +188,120 @@ def test_a_folder_that_holds_nothing_to_install_is_a_failure(venv, run_engine, t
     assert nothing.returncode == 1
     assert nothing.stdout == f"No packages found to install in the folder '{empty}'.\n"
     assert "Notice!" not in nothing.stdout
+
+
+def test_a_copied_and_moved_folder_installs_and_uninstalls_offline(
+        sandbox, downloaded, venv, run_engine, tmp_path):
+    copy = str(tmp_path / "copy")
+    subprocess.run(["cp", "-r", downloaded[0], copy], check=True)
+    moved = str(tmp_path / "carried" / "bundle")
+    os.makedirs(os.path.dirname(moved))
+    os.rename(copy, moved)
+    result = run_engine("install", "--folder", moved, "--package", "bundle-cedar", venv=venv)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert screen(result.stdout) == ("\nInstalling Bundles:\n\rbundle-cedar - Installed!\n"
+                                     + PARTIAL["install"])
+    assert record(venv) == ["bundle-cedar"]
+
+    # The machine without network: the catalogue cannot be reached, and is not needed.
+    sandbox.set_fault("drop")
+    result = run_engine("uninstall", venv=venv)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert screen(result.stdout) == "Uninstalling:\n\rbundle-cedar - Uninstalled!\n"
+    assert "bundle-cedar" not in venv.installed()
+    assert record(venv) == []
+    assert sandbox.requests()["catalogue"] == []
+
+
+def _flip_one_byte(folder):
+    path = os.path.join(folder, "tessel_enterprise-1.0.0-py3-none-any.whl")
+    with open(path, "r+b") as handle:
+        handle.seek(100)
+        byte = handle.read(1)
+        handle.seek(100)
+        handle.write(bytes([byte[0] ^ 1]))
+
+
+def _truncate(folder):
+    path = os.path.join(folder, "bundle_alder-1.1.0-py3-none-any.whl")
+    os.truncate(path, os.path.getsize(path) // 2)
+
+
+def _edit_manifest(change):
+    def edit(folder):
+        path = os.path.join(folder, MANIFEST)
+        with open(path, encoding="utf-8") as handle:
+            manifest = json.load(handle)
+        change(manifest)
+        with open(path, "w", encoding="utf-8") as handle:
+            json.dump(manifest, handle)
+    return edit
+
+
+def _write_manifest(text):
+    def write(folder):
+        with open(os.path.join(folder, MANIFEST), "w", encoding="utf-8") as handle:
+            handle.write(text)
+    return write
+
+
+TAMPERED = [
+    # (case, change to the copied folder, extra arguments, what the error line says)
+    ("one byte changed", _flip_one_byte, [],
+     "'tessel_enterprise-1.0.0-py3-none-any.whl' does not match its SHA-256 in the manifest"),
+    ("wheel truncated", _truncate, [],
+     "'bundle_alder-1.1.0-py3-none-any.whl' has {half} bytes, the manifest lists {full}"),
+    ("wheel deleted",
+     lambda f: os.remove(os.path.join(f, "bundle_cedar-1.0.0-py3-none-any.whl")), [],
+     "'bundle_cedar-1.0.0-py3-none-any.whl' is missing"),
+    ("extra wheel added",
+     lambda f: shutil.copy(os.path.join(f, "bundle_alder-1.1.0-py3-none-any.whl"),
+                           os.path.join(f, "bundle_alder-9.0.0-py3-none-any.whl")), [],
+     "'bundle_alder-9.0.0-py3-none-any.whl' is not listed in the manifest"),
+    ("extra source archive added",
+     lambda f: open(os.path.join(f, ".evil-1.0.tar.bz2"), "wb").close(), [],
+     "'.evil-1.0.tar.bz2' is not listed in the manifest"),
+    ("manifest not JSON", _write_manifest('{"schema": 1, "files": ['), [],
+     "the manifest 'tessel-bundle.json' is unreadable: not JSON"),
+    ("unknown schema", _edit_manifest(lambda m: m.update(schema=2)), [],
+     "the manifest 'tessel-bundle.json' is unreadable: schema '2' is unknown to this version"),
+    ("name outside the folder",
+     _edit_manifest(lambda m: m["files"][0].update(name="../" + m["files"][0]["name"])), [],
+     "is not a bare file name"),
+    ("package not in the manifest", _edit_manifest(lambda m: m["packages"].pop("bundle-cedar")),
+     ["--package", "bundle-cedar"], "the manifest does not list the package 'bundle-cedar'"),
+    ("extra not in the manifest", None, ["--package", "bundle-birch", "--options", "postgres"],
+     "the manifest does not list the package 'bundle-birch[postgres]'"),
+]
+
+
+@pytest.mark.parametrize("change, arguments, expected", [row[1:] for row in TAMPERED],
+                         ids=[row[0] for row in TAMPERED])
+def test_a_tampered_folder_is_refused_before_any_child(change, arguments, expected, downloaded,
+                                                       venv, run_engine, tmp_path):
+    folder = str(tmp_path / "tampered")
+    shutil.copytree(downloaded[0], folder)
+    full = os.path.getsize(os.path.join(folder, "bundle_alder-1.1.0-py3-none-any.whl"))
+    if change is not None:
+        change(folder)
+    before = venv.installed()
+    result = run_engine("install", "--folder", folder, *arguments, venv=venv)
+    assert (result.returncode, result.stdout) == (1, "")
+    prefix = (f"tessel-installer: error: the folder '{folder}' failed its check against "
+              "tessel-bundle.json, nothing was installed: ")
+    assert result.stderr.startswith(prefix) and len(result.stderr.splitlines()) == 1
+    assert expected.format(half=full // 2, full=full) in result.stderr[len(prefix):]
+    assert venv.installed() == before
+    assert record(venv) is None
+
+
+def test_a_folder_without_manifest_installs_after_its_notice(downloaded, venv, run_engine,
+                                                            tmp_path):
+    folder = str(tmp_path / "by hand")
+    shutil.copytree(downloaded[0], folder)
+    os.remove(os.path.join(folder, MANIFEST))
+    result = run_engine("install", "--folder", folder, "--package", "bundle-alder", venv=venv)
+    assert result.returncode == 0, result.stdout + result.stderr
+    assert screen(result.stdout) == (NO_MANIFEST + "\nInstalling Bundles:\n"
+                                     "\rbundle-alder - Installed!\n" + SUCCESS["install"]
+                                     + NOTE.format("tessel-enterprise") + "\n")

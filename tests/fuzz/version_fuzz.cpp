@@ -34,7 +34,8 @@ extern "C" int LLVMFuzzerTestOneInput(const std::uint8_t* data, std::size_t size
         FUZZ_CHECK(*again == *version);
         FUZZ_CHECK(again->to_string() == normal);
         FUZZ_CHECK(again->local() == version->local());
-        FUZZ_CHECK(again->is_prerelease() == version->is_prerelease());
+        FUZZ_CHECK(again->pre().has_value() == version->pre().has_value());
+        FUZZ_CHECK(again->dev() == version->dev());
 
         // A local part sorts after the public version it extends.
         const std::optional<Version> public_part = Version::parse(version->public_version());

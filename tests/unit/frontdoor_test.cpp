@@ -35,35 +35,29 @@ struct Recorder {
 
     Operations operations() {
         Operations ops;
-        ops.install_packages = [this](const OptionalText& package, const OptionalList& options,
-                                      bool debug, const OptionalText& version, bool upgrade) {
-            calls.push_back("install_packages(package=" + text_of(package) + ", options=" +
-                            text_of(options) + ", debug=" + text_of(debug) + ", version=" +
-                            text_of(version) + ", upgrade=" + text_of(upgrade) + ")");
+        // Each call written down with the fields its operation reads.
+        ops.install_packages = [this](const Request& r) {
+            calls.push_back("install_packages(package=" + text_of(r.package) + ", options=" +
+                            text_of(r.options) + ", debug=" + text_of(r.debug) + ", version=" +
+                            text_of(r.version) + ", upgrade=" + text_of(r.upgrade) + ")");
             return status;
         };
-        ops.install_packages_from_folder = [this](const std::string& folder,
-                                                  const OptionalText& package,
-                                                  const OptionalList& options, bool debug) {
-            calls.push_back("install_packages_from_folder(folder='" + folder + "', package=" +
-                            text_of(package) + ", options=" + text_of(options) + ", debug=" +
-                            text_of(debug) + ")");
+        ops.install_packages_from_folder = [this](const Request& r) {
+            calls.push_back("install_packages_from_folder(folder='" + r.folder.value_or("") +
+                            "', package=" + text_of(r.package) + ", options=" + text_of(r.options) +
+                            ", debug=" + text_of(r.debug) + ")");
             return status;
         };
-        ops.download_packages = [this](const OptionalText& package,
-                                       const OptionalText& python_version,
-                                       const OptionalList& platform, const OptionalText& folder,
-                                       const OptionalText& version, const OptionalList& options,
-                                       bool debug) {
-            calls.push_back("download_packages(package=" + text_of(package) +
-                            ", python_version=" + text_of(python_version) + ", platform=" +
-                            text_of(platform) + ", folder=" + text_of(folder) + ", version=" +
-                            text_of(version) + ", options=" + text_of(options) + ", debug=" +
-                            text_of(debug) + ")");
+        ops.download_packages = [this](const Request& r) {
+            calls.push_back("download_packages(package=" + text_of(r.package) +
+                            ", python_version=" + text_of(r.python_version) + ", platform=" +
+                            text_of(r.platform) + ", folder=" + text_of(r.folder) + ", version=" +
+                            text_of(r.version) + ", options=" + text_of(r.options) + ", debug=" +
+                            text_of(r.debug) + ")");
             return status;
         };
-        ops.uninstall_packages = [this](bool debug) {
-            calls.push_back("uninstall_packages(debug=" + text_of(debug) + ")");
+        ops.uninstall_packages = [this](const Request& r) {
+            calls.push_back("uninstall_packages(debug=" + text_of(r.debug) + ")");
             return status;
         };
         ops.list_packages = [this] {

@@ -225,6 +225,10 @@ TEST_F(RealCheck, TheReportOnThisMachine) {
     fs::create_directories(dir_ / "bin");
     fs::create_symlink("/usr/bin/python3", dir_ / "bin" / "python3");
     env_.set("PATH", (dir_ / "bin").string() + ":/usr/bin:/bin");
+    // Debian's own interpreter outside a venv is externally managed; pip's own opt-out keeps
+    // this report to the machine's facts (the pre-flight has tests of its own).
+    env_.set("PIP_BREAK_SYSTEM_PACKAGES", "1");
+    env_.set("PIP_REQUIRE_VIRTUALENV", std::nullopt);
     auto oracle = platform::run(
         {"/usr/bin/python3", "-c",
          "import platform, importlib.metadata as m\n"

@@ -19,6 +19,7 @@
 
 #include "captured_stdout.hpp"
 #include "tessel_installer/config.hpp"
+#include "tessel_installer/installation/catalogue.hpp"
 #include "tessel_installer/installation/engine.hpp"
 
 namespace tessel_installer::installer {
@@ -231,6 +232,73 @@ TEST(Selection, NoCatalogueOrAnEmptyOneEndsInNoneWithoutALine) {
     }
 }
 
+// ---- From the reply to the catalogue or the reason ---------------------------------------------
+
+const std::string GOOD_BODY = R"({"packages":[)" + entry("tessel-enterprise", "base") + "," +
+                              entry("bundle-alder", "bundle") + "]}";
+
+TEST(CatalogueFromReply, OnlyACompleteStatus200ReplyWithACatalogueIsOne) {
+    struct Case {
+        const char* what;
+        CatalogueReply reply;
+        std::optional<PackageKinds> packages;
+        std::string reason;
+    };
+    const std::size_t cap = 4 * 1024 * 1024;
+    const std::optional<std::string> none;
+    const auto failed = [](const char* text) { return std::optional<std::string>(text); };
+    // transport_error, too_large, max_reply_bytes, status, redirect_url, body
+    const std::vector<Case> cases = {
+        {"a good reply", {none, false, cap, 200, none, GOOD_BODY}, CATALOGUE, ""},
+        {"an empty catalogue", {none, false, cap, 200, none, R"({"packages":[]})"}, PackageKinds{},
+         ""},
+        {"the transfer failed", {failed("Empty reply from server"), false, cap, 0, none, ""},
+         std::nullopt, "Empty reply from server"},
+        {"a transfer failure wins over a status",
+         {failed("transfer closed with 88 bytes remaining to read"), false, cap, 200, none,
+          "{\"packages\":"},
+         std::nullopt, "transfer closed with 88 bytes remaining to read"},
+        {"the request could not be prepared",
+         {failed("the HTTP client could not be initialised"), false, cap, 0, none, ""},
+         std::nullopt, "the HTTP client could not be initialised"},
+        {"too large, no status", {failed("Failure writing output"), true, cap, 0, none, ""},
+         std::nullopt, "the reply is larger than 4 MiB"},
+        {"too large with status 200", {failed("Failure writing output"), true, cap, 200, none, ""},
+         std::nullopt, "the reply is larger than 4 MiB"},
+        {"a limit in bytes", {failed("Maximum file size exceeded"), true, 1000, 200, none, ""},
+         std::nullopt, "the reply is larger than 1000 bytes"},
+        {"a too large error reply names its status",
+         {failed("Failure writing output"), true, 1024, 503, none, "xxxx"}, std::nullopt,
+         "the service answered with HTTP status 503"},
+        {"a redirect", {none, false, cap, 302, "http://127.0.0.1:1/elsewhere", ""}, std::nullopt,
+         "the service answered with HTTP status 302 (a redirect to http://127.0.0.1:1/elsewhere, "
+         "which is not followed)"},
+        {"malformed with status 200", {none, false, cap, 200, none, "<html>maintenance</html>"},
+         std::nullopt, "the reply is not JSON"},
+        {"not an object", {none, false, cap, 200, none, "[]"}, std::nullopt,
+         "the reply is not a JSON object"},
+        {"packages not an array",
+         {none, false, cap, 200, none, R"({"packages":{"tessel-enterprise":"base"}})"},
+         std::nullopt, "the reply's \"packages\" is not an array"},
+        {"a name pip would read as an option",
+         {none, false, cap, 200, none, R"({"packages":[)" + entry("-e", "base") + "]}"},
+         std::nullopt, "entry 1 of the reply's \"packages\" has an invalid package name \"-e\""},
+    };
+    for (const auto& c : cases) {
+        const CatalogueReading reading = _catalogue_from_reply(c.reply);
+        EXPECT_EQ(reading.packages, c.packages) << c.what;
+        EXPECT_EQ(reading.problem, c.reason) << c.what;
+    }
+    // Any status but exactly 200 is a failure naming it, even with a good catalogue as the body.
+    for (const long status : {0L, 201L, 204L, 401L, 404L, 500L, 503L}) {
+        const CatalogueReading reading =
+            _catalogue_from_reply({none, false, cap, status, none, GOOD_BODY});
+        EXPECT_FALSE(reading.packages.has_value()) << status;
+        EXPECT_EQ(reading.problem,
+                  "the service answered with HTTP status " + std::to_string(status));
+    }
+}
+
 // ---- The request, against real servers on loopback ----------------------------------------------
 
 // A server for one connection on 127.0.0.1: it reads one request and hands the socket to the
@@ -347,9 +415,6 @@ std::string notice(const std::string& url, const std::string& reason) {
     return "Could not fetch the list of packages from " + url + ": " + reason + "\n";
 }
 
-const std::string GOOD_BODY = R"({"packages":[)" + entry("tessel-enterprise", "base") + "," +
-                              entry("bundle-alder", "bundle") + "]}";
-
 TEST(CatalogueRequest, PostsTheJsonBodyWithTheHeaderLinesAndReadsTheReply) {
     LoopbackServer server(reply(200, "OK", GOOD_BODY));
     CapturedStdout out;
@@ -382,24 +447,6 @@ TEST(CatalogueRequest, TheFetchWithoutArgumentsUsesTheConfiguredValues) {
     EXPECT_EQ(request.timeout, std::chrono::seconds(config::TIMEOUT));
 }
 
-TEST(CatalogueRequest, AnyStatusButExactly200IsAFailureNamingTheStatus) {
-    const std::vector<std::pair<int, std::string>> statuses = {{201, "Created"},
-                                                               {204, "No Content"},
-                                                               {401, "Unauthorized"},
-                                                               {404, "Not Found"},
-                                                               {500, "Internal Server Error"},
-                                                               {503, "Service Unavailable"}};
-    for (const auto& [status, reason] : statuses) {
-        // A body that would be a good catalogue, so only the status can make it fail.
-        LoopbackServer server(reply(status, reason, status == 204 ? "" : GOOD_BODY));
-        CapturedStdout out;
-        const auto catalogue = _get_accessible_packages(request_to(server));
-        EXPECT_EQ(out.text(), notice(server.url(), "the service answered with HTTP status " +
-                                                       std::to_string(status)));
-        EXPECT_FALSE(catalogue.has_value()) << status;
-    }
-}
-
 TEST(CatalogueRequest, ARedirectIsReportedAndNotFollowed) {
     // The target would answer with a good catalogue if the redirect were followed.
     LoopbackServer target(reply(200, "OK", GOOD_BODY));
@@ -417,24 +464,6 @@ TEST(CatalogueRequest, ARedirectIsReportedAndNotFollowed) {
     probe.headers = {"X-Probe: yes"};
     EXPECT_TRUE(_get_accessible_packages(probe).has_value());
     EXPECT_NE(target.finish().find("X-Probe: yes"), std::string::npos);
-}
-
-TEST(CatalogueRequest, AMalformedReplyWithStatus200IsAFailureSayingWhatWasWrong) {
-    const std::vector<std::pair<std::string, std::string>> bodies = {
-        {"<html>maintenance</html>", "the reply is not JSON"},
-        {"[]", "the reply is not a JSON object"},
-        {R"({"packages":{"tessel-enterprise":"base"}})",
-         "the reply's \"packages\" is not an array"},
-        {R"({"packages":[)" + entry("-e", "base") + "]}",
-         "entry 1 of the reply's \"packages\" has an invalid package name \"-e\""},
-    };
-    for (const auto& [body, problem] : bodies) {
-        LoopbackServer server(reply(200, "OK", body));
-        CapturedStdout out;
-        const auto catalogue = _get_accessible_packages(request_to(server));
-        EXPECT_EQ(out.text(), notice(server.url(), problem));
-        EXPECT_FALSE(catalogue.has_value());
-    }
 }
 
 TEST(CatalogueRequest, AnEmptyCatalogueIsNotAFailure) {

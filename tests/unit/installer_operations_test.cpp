@@ -1,6 +1,6 @@
-// The public operations that need no package service, against a stand-in interpreter: the install
-// from a wheel folder and the uninstall from the record of installed packages, their output and
-// their exit statuses.
+// The public operations that need no package service, against an in-process stand-in environment:
+// the install from a wheel folder and the uninstall from the record of installed packages, their
+// output and their exit statuses.
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -9,25 +9,26 @@
 #include <gtest/gtest.h>
 
 #include "captured_stdout.hpp"
-#include "installer_fake_pip.hpp"
+#include "engine_fake.hpp"
+#include "tessel_installer/constants.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/installation/engine.hpp"
 #include "tessel_installer/installation/installer.hpp"
+#include "tessel_installer/utils/pkgkit/unicode_text.hpp"
 
 namespace tessel_installer::installer {
 namespace {
 
 namespace fs = std::filesystem;
+using testing::Calls;
 using testing::CapturedStdout;
 using testing::FakeEnvironment;
-using Calls = std::vector<std::vector<std::string>>;
-using Words = std::vector<std::string>;
+using testing::Words;
 
 const std::string SUCCESS_SUMMARY =
-    "\nSuccess! All packages have been installed. You are ready to use Tessel Enterprise.\n";
+    "\n" + std::string(*constants::SUMMARY_SUCCESS_MESSAGE.find("install")) + "\n";
 const std::string WARNING_SUMMARY =
-    "\nWarning! Some packages that you have access to could not be installed. Please check your "
-    "setup and contact Mirralune to troubleshoot.\n";
+    "\n" + std::string(*constants::SUMMARY_WARNING_MESSAGE.find("install")) + "\n";
 
 // A wheel folder whose path holds blanks, inside the fake environment.
 std::string make_folder(const FakeEnvironment& env, const Words& files) {
@@ -45,19 +46,21 @@ TEST(FolderInstall, InstallsTheManagedWheelsBaseFirstEachFolderOneArgument) {
     FakeEnvironment env;
     const std::string folder = make_folder(env, FOLDER_FILES);
     CapturedStdout out;
-    EXPECT_EQ(install_packages_from_folder(folder), 0);
+    EXPECT_EQ(install_packages_from_folder({.folder = folder}, env), 0);
     const std::string text = testing::without_frames(out.text());
     EXPECT_EQ(env.pip_calls(),
               (Calls{{"install", "tessel-enterprise", "--no-index", "--find-links", folder},
                      {"install", "bundle-alder", "--no-index", "--find-links", folder}}));
     EXPECT_EQ(text,
+              "Notice! The folder has no manifest (tessel-bundle.json); its files were not "
+              "verified.\n"
               "\nInstalling Tessel Enterprise:\n"
               "\rtessel-enterprise - Installed!\n"
               "\nInstalling Bundles:\n"
               "\rbundle-alder - Installed!\n" +
                   SUCCESS_SUMMARY);
-    // Installs with extra options are not recorded.
-    EXPECT_FALSE(env.record().has_value());
+    // Recorded as an online install is, so that an uninstall offline needs no catalogue.
+    EXPECT_EQ(env.record(), "tessel-enterprise\nbundle-alder\n");
 }
 
 TEST(FolderInstall, NamedPackageWithOptionsAndTheAdditionalDependenciesNote) {
@@ -66,7 +69,7 @@ TEST(FolderInstall, NamedPackageWithOptionsAndTheAdditionalDependenciesNote) {
     const std::string folder = make_folder(env, FOLDER_FILES);
     {
         CapturedStdout out;
-        EXPECT_EQ(install_packages_from_folder(folder, "bundle-alder"), 0);
+        EXPECT_EQ(install_packages_from_folder({.package = "bundle-alder", .folder = folder}, env), 0);
         const std::string text = out.text();
         EXPECT_NE(text.find("\nNote: This package has additional required dependencies that were "
                             "also installed (tessel-enterprise).\n"),
@@ -74,7 +77,9 @@ TEST(FolderInstall, NamedPackageWithOptionsAndTheAdditionalDependenciesNote) {
             << text;
     }
     CapturedStdout out;
-    EXPECT_EQ(install_packages_from_folder(folder, "tessel-enterprise", Words{"alder", "birch"}), 0);
+    EXPECT_EQ(install_packages_from_folder(
+                  {.package = "tessel-enterprise", .options = Words{"alder", "birch"}, .folder = folder},
+                  env), 0);
     out.text();
     const Calls calls = env.pip_calls();
     ASSERT_EQ(calls.size(), 3u);
@@ -90,7 +95,7 @@ TEST(FolderInstall, RequestedPackageNotInTheFolderIsAWarningAndStatusOne) {
         FakeEnvironment env;
         const std::string folder = make_folder(env, FOLDER_FILES);
         CapturedStdout out;
-        EXPECT_EQ(install_packages_from_folder(folder, package), 1) << package;
+        EXPECT_EQ(install_packages_from_folder({.package = package, .folder = folder}, env), 1) << package;
         EXPECT_EQ(out.text(), "\nWarning: We couldn\u2019t find the requested package: '" + package +
                                   "' in the provided folder, no packages were installed.\n");
         EXPECT_TRUE(env.pip_calls().empty()) << package;
@@ -102,7 +107,7 @@ TEST(FolderInstall, FailedPackageGivesStatusOneAfterTheWholeRun) {
     env.rule("tessel-enterprise", "1");
     const std::string folder = make_folder(env, FOLDER_FILES);
     CapturedStdout out;
-    EXPECT_EQ(install_packages_from_folder(folder), 1);
+    EXPECT_EQ(install_packages_from_folder({.folder = folder}, env), 1);
     const std::string text = out.text();
     EXPECT_EQ(env.pip_calls().size(), 2u);
     EXPECT_NE(text.find("\rbundle-alder - Installed!\n"), std::string::npos);
@@ -118,7 +123,7 @@ TEST(FolderInstall, MalformedWheelNameStopsBeforeAnything) {
     files.push_back("broken.whl");
     const std::string folder = make_folder(env, files);
     CapturedStdout out;
-    EXPECT_THROW(install_packages_from_folder(folder), ValueError);
+    EXPECT_THROW(install_packages_from_folder({.folder = folder}, env), ValueError);
     EXPECT_EQ(out.text(), "");
     EXPECT_TRUE(env.pip_calls().empty());
 }
@@ -126,12 +131,13 @@ TEST(FolderInstall, MalformedWheelNameStopsBeforeAnything) {
 TEST(FolderInstall, EmptyOrMissingFolderRunsNothingAndFails) {
     FakeEnvironment env;
     CapturedStdout out;
-    EXPECT_THROW(install_packages_from_folder((env.root() / "missing").string()),
+    EXPECT_THROW(install_packages_from_folder({.folder = (env.root() / "missing").string()}, env),
                  FileNotFoundError);
     const std::string empty = make_folder(env, {"readme.txt"});
-    EXPECT_EQ(install_packages_from_folder(empty), 1);
+    EXPECT_EQ(install_packages_from_folder({.folder = empty}, env), 1);
     EXPECT_TRUE(env.pip_calls().empty());
-    EXPECT_EQ(out.text(), "No packages found to install in the folder '" + empty + "'.\n");
+    EXPECT_EQ(out.text(), "No packages found to install in the folder " +
+                              pkgkit::text::quote_for_message(empty) + ".\n");
 }
 
 TEST(UninstallFromRecord, InvalidRecordedNamesAreSkippedWithAWarning) {
@@ -139,7 +145,7 @@ TEST(UninstallFromRecord, InvalidRecordedNamesAreSkippedWithAWarning) {
     env.install("bundle-alder", "1.0");
     env.write_record("-r/etc/passwd\nbundle-alder\n--index-url=http://x/\n");
     CapturedStdout out;
-    EXPECT_EQ(uninstall_packages(), 0);
+    EXPECT_EQ(uninstall_packages({}, env), 0);
     const std::string text = testing::without_frames(out.text());
     EXPECT_EQ(env.pip_calls(), (Calls{{"uninstall", "-y", "bundle-alder"}}));
     EXPECT_EQ(text,
@@ -174,7 +180,7 @@ TEST(UninstallFromRecord, NothingToDoIsStatusZeroAndAFailedChildIsOne) {
         if (*tc.rule != '\0') env.rule("bundle-alder", tc.rule);
         env.write_record(tc.record);
         CapturedStdout out;
-        EXPECT_EQ(uninstall_packages(), tc.status) << tc.what;
+        EXPECT_EQ(uninstall_packages({}, env), tc.status) << tc.what;
         const std::string text = out.text();
         EXPECT_EQ(env.pip_calls().size(), tc.calls) << tc.what;
         if (tc.calls == 0) {

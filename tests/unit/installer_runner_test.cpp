@@ -1,6 +1,6 @@
-// The pip runner against a stand-in interpreter: which version each package is pinned to, which
-// look-ups run, what each outcome records, how the record of installed packages follows, and how a
-// Ctrl-C or a termination request stops the run after the running child.
+// The pip runner against an in-process stand-in environment: which version each package is pinned
+// to, which look-ups run, what each outcome records, how the record of installed packages follows,
+// and how a Ctrl-C or a termination request stops the run after the running child.
 #include <csignal>
 #include <optional>
 #include <string>
@@ -9,7 +9,7 @@
 #include <gtest/gtest.h>
 
 #include "captured_stdout.hpp"
-#include "installer_fake_pip.hpp"
+#include "engine_fake.hpp"
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/installation/engine.hpp"
@@ -18,10 +18,10 @@
 namespace tessel_installer::installer {
 namespace {
 
+using testing::Calls;
 using testing::CapturedStdout;
 using testing::FakeEnvironment;
-using Calls = std::vector<std::vector<std::string>>;
-using Words = std::vector<std::string>;
+using testing::Words;
 
 // The pip words of each call, cut after the package token (index options are checked elsewhere).
 Calls heads(const Calls& calls) {
@@ -36,18 +36,15 @@ Calls heads(const Calls& calls) {
     return out;
 }
 
-PackageStatus run(const std::string& action, const Words& packages,
-                  const OptionalText& version = std::nullopt,
-                  const OptionalText& index_url = std::nullopt, const Words& extra = {},
-                  bool upgrade = false, bool debug = false) {
-    return _perform_pip_action(action, packages, version, index_url, extra, false, debug, upgrade);
-}
+constexpr auto Install = PipAction::Install;
+constexpr auto Download = PipAction::Download;
+constexpr auto Uninstall = PipAction::Uninstall;
 
 TEST(PipRunner, VersionChoiceAndPinning) {
     const std::string U = _index_url();
     struct Case {
         const char* what;
-        std::string action;
+        PipAction action;
         Words packages;
         OptionalText version;
         OptionalText index_url;
@@ -57,45 +54,49 @@ TEST(PipRunner, VersionChoiceAndPinning) {
     };
     const Case cases[] = {
         {"given version pins all but the connectors package, which is still looked up",
-         "install", {"tessel-enterprise", "bundle-birch", "bundle-alder"}, "1.2.3", U, {}, false,
+         Install, {"tessel-enterprise", "bundle-birch", "bundle-alder"}, "1.2.3", U, {}, false,
          {{"install", "tessel-enterprise==1.2.3"},
           {"index", "versions", "bundle-birch"},
           {"install", "bundle-birch"},
           {"install", "bundle-alder==1.2.3"}}},
-        {"no version: each package is looked up and pinned to the newest", "install",
+        {"no version: each package is looked up and pinned to the newest", Install,
          {"bundle-alder", "bundle-cedar"}, std::nullopt, U, {}, false,
          {{"index", "versions", "bundle-alder"},
           {"install", "bundle-alder==9.9.9"},
           {"index", "versions", "bundle-cedar"},
           {"install", "bundle-cedar==9.9.9"}}},
-        {"a look-up that finds nothing leaves the package unpinned", "install",
+        {"a look-up that finds nothing leaves the package unpinned", Install,
          {"noversion-pkg"}, std::nullopt, U, {}, false,
          {{"index", "versions", "noversion-pkg"}, {"install", "noversion-pkg"}}},
-        {"upgrade never pins but still looks up", "install", {"bundle-alder"}, std::nullopt, U,
+        {"upgrade never pins but still looks up", Install, {"bundle-alder"}, std::nullopt, U,
          {}, true, {{"index", "versions", "bundle-alder"}, {"install", "bundle-alder"}}},
-        {"upgrade with a given version: no look-up, no pin", "install", {"bundle-alder"}, "1.0.0",
+        {"upgrade with a given version: no look-up, no pin", Install, {"bundle-alder"}, "1.0.0",
          U, {}, true, {{"install", "bundle-alder"}}},
-        {"--no-index: no look-up and no pin even with a version", "install",
+        {"offline: no look-up and no pin even with a version", Install,
          {"tessel-enterprise", "bundle-birch"}, "1.2.3", std::nullopt,
          {"--no-index", "--find-links", "out"}, false,
          {{"install", "tessel-enterprise"}, {"install", "bundle-birch"}}},
-        {"uninstall looks up only the connectors package", "uninstall -y",
+        {"uninstall asks no index, the connectors package included", Uninstall,
          {"bundle-alder", "bundle-birch"}, std::nullopt, std::nullopt, {}, false,
-         {{"uninstall", "-y", "bundle-alder"},
-          {"index", "versions", "bundle-birch"},
-          {"uninstall", "-y", "bundle-birch"}}},
-        {"download pins like install", "download", {"bundle-alder"}, std::nullopt, U,
+         {{"uninstall", "-y", "bundle-alder"}, {"uninstall", "-y", "bundle-birch"}}},
+        {"download pins like install", Download, {"bundle-alder"}, std::nullopt, U,
          {"--dest", "out"}, false,
          {{"index", "versions", "bundle-alder"}, {"download", "bundle-alder==9.9.9"}}},
-        {"extras are pinned as part of the text", "install", {"tessel-enterprise[alder]"},
+        {"extras are pinned as part of the text", Install, {"tessel-enterprise[alder]"},
          "1.0.0", U, {}, false, {{"install", "tessel-enterprise[alder]==1.0.0"}}},
     };
     for (const auto& tc : cases) {
         FakeEnvironment env;
         env.rule("noversion-pkg", "noversion");
         CapturedStdout out;
-        const PackageStatus status =
-            run(tc.action, tc.packages, tc.version, tc.index_url, tc.extra, tc.upgrade);
+        const PackageStatus status = _perform_pip_action({.action = tc.action,
+                                                          .packages = tc.packages,
+                                                          .version = tc.version,
+                                                          .index_url = tc.index_url,
+                                                          .extra_options = tc.extra,
+                                                          .offline = !tc.extra.empty() && tc.extra[0] == "--no-index",
+                                                          .upgrade = tc.upgrade},
+                                                         env);
         out.text();
         EXPECT_EQ(heads(env.pip_calls()), tc.expected) << tc.what;
         // Keyed by the plain text, never with the pinned version.
@@ -106,11 +107,12 @@ TEST(PipRunner, VersionChoiceAndPinning) {
 TEST(PipRunner, LookUpsCarryTheIndexOnlyWhenGiven) {
     FakeEnvironment env;
     CapturedStdout out;
-    run("install", {"bundle-alder"}, std::nullopt, _index_url());
-    run("uninstall -y", {"bundle-birch"});
+    _perform_pip_action({.packages = {"bundle-alder"}, .index_url = _index_url()}, env);
+    _perform_pip_action({.packages = {"bundle-birch"}}, env);
     out.text();
     const Calls calls = env.pip_calls();
     ASSERT_EQ(calls.size(), 4u);
+    // The look-up's own command line, trusted hosts included, is the inventory's (pkgkit).
     EXPECT_EQ(calls[0], (Words{"index", "versions", "bundle-alder", "--index-url", _index_url()}));
     EXPECT_EQ(calls[2], (Words{"index", "versions", "bundle-birch"}));
 }
@@ -118,10 +120,10 @@ TEST(PipRunner, LookUpsCarryTheIndexOnlyWhenGiven) {
 TEST(PipRunner, OutcomesFailuresAndSignalsAndTheLoopGoesOn) {
     FakeEnvironment env;
     env.rule("bundle-alder", "2");
-    env.rule("bundle-cedar", "signal");
+    env.rule("bundle-cedar", "-9");  // ended by a signal
     CapturedStdout out;
-    const PackageStatus status =
-        run("install", {"tessel-enterprise", "bundle-alder", "bundle-cedar", "bundle-birch"});
+    const PackageStatus status = _perform_pip_action(
+        {.packages = {"tessel-enterprise", "bundle-alder", "bundle-cedar", "bundle-birch"}}, env);
     const std::string text = out.text();
     EXPECT_EQ(status, (PackageStatus{{"tessel-enterprise", true},
                                      {"bundle-alder", false},
@@ -143,13 +145,13 @@ TEST(PipRunner, HandedInRecordGrowsInPlaceAndAnEmptyListRunsNothing) {
     FakeEnvironment env;
     env.rule("bundle-alder", "1");
     CapturedStdout out;
-    PackageStatus given{{"tessel-enterprise", true}};
-    const PackageStatus status = _perform_pip_action("install", {"bundle-alder", "bundle-cedar"},
-                                                     std::nullopt, std::nullopt, {}, false, false,
-                                                     false, given);
+    const PackageStatus status =
+        _perform_pip_action({.packages = {"bundle-alder", "bundle-cedar"},
+                             .package_status = {{"tessel-enterprise", true}}},
+                            env);
     out.text();
     EXPECT_EQ(status.keys(), (Words{"tessel-enterprise", "bundle-alder", "bundle-cedar"}));
-    EXPECT_EQ(run("install", {}), PackageStatus{});
+    EXPECT_EQ(_perform_pip_action({}, env), PackageStatus{});
     EXPECT_EQ(env.pip_calls().size(), 2u);
 }
 
@@ -158,15 +160,21 @@ TEST(PipRunner, RecordFileFollowsInstallsAndUninstalls) {
     env.rule("bundle-alder", "1");
     env.rule("bundle-dogwood", "1");
     CapturedStdout out;
-    run("install", {"tessel-enterprise", "bundle-alder", "tessel-enterprise[alder]"});
+    _perform_pip_action(
+        {.packages = {"tessel-enterprise", "bundle-alder", "tessel-enterprise[alder]"}}, env);
     EXPECT_EQ(env.record(), "tessel-enterprise\ntessel-enterprise[alder]\n");
-    // An install with extra options (the folder install) and a download are not recorded.
-    run("install", {"bundle-cedar"}, std::nullopt, std::nullopt, {"--no-index", "--find-links", "f"});
-    run("download", {"bundle-birch"}, std::nullopt, std::nullopt, {"--dest", "f"});
-    EXPECT_EQ(env.record(), "tessel-enterprise\ntessel-enterprise[alder]\n");
+    // An install from a folder is recorded like an online one; a download is not.
+    _perform_pip_action({.packages = {"bundle-cedar"},
+                         .extra_options = {"--no-index", "--find-links", "f"},
+                         .offline = true},
+                        env);
+    _perform_pip_action(
+        {.action = Download, .packages = {"bundle-birch"}, .extra_options = {"--dest", "f"}}, env);
+    EXPECT_EQ(env.record(), "tessel-enterprise\ntessel-enterprise[alder]\nbundle-cedar\n");
     // A failed uninstall keeps the entries of its package.
     env.rule("tessel-enterprise", "1");
-    const PackageStatus status = run("uninstall -y", {"tessel-enterprise", "bundle-cedar"});
+    const PackageStatus status = _perform_pip_action(
+        {.action = Uninstall, .packages = {"tessel-enterprise", "bundle-cedar"}}, env);
     out.text();
     EXPECT_EQ(status, (PackageStatus{{"tessel-enterprise", false}, {"bundle-cedar", true}}));
     EXPECT_EQ(env.record(), "tessel-enterprise\ntessel-enterprise[alder]\n");
@@ -187,6 +195,7 @@ TEST(PipRunner, UninstallKeepsTheRecordTrue) {
         {"removed: every entry of it goes", true, nullptr, "bundle-birch", "bundle-alder\n"},
         {"removed through an extra", true, nullptr, "bundle-birch[postgres]", "bundle-alder\n"},
         {"the child failed", true, "1", "bundle-birch", before},
+        {"the child failed after removing it", true, "removes:1", "bundle-birch", "bundle-alder\n"},
         {"installed in another environment", false, nullptr, "bundle-birch", before},
     };
     for (const Case& c : cases) {
@@ -196,7 +205,7 @@ TEST(PipRunner, UninstallKeepsTheRecordTrue) {
         if (c.installed_here) env.install("bundle-birch", "1.0.0");
         if (c.rule != nullptr) env.rule("bundle-birch", c.rule);
         CapturedStdout out;
-        run("uninstall -y", {c.package});
+        _perform_pip_action({.action = Uninstall, .packages = {c.package}}, env);
         out.text();
         EXPECT_EQ(env.record(), c.after);
     }
@@ -207,22 +216,27 @@ TEST(PipRunner, OutcomeLinesCompareWithTheInstalledVersionsBeforeTheCall) {
     env.install("bundle-cedar", "1.0.0");
     CapturedStdout out;
     // Read by the runner itself: bundle-cedar is there at the given version.
-    run("install", {"bundle-cedar", "bundle-alder"}, "1.0.0");
+    _perform_pip_action({.packages = {"bundle-cedar", "bundle-alder"}, .version = "1.0.0"}, env);
     // Handed in by a caller that has just read them: they are what counts.
-    const OrderedMap<std::string> handed_in{{"bundle-alder", "1.0.0"}};
-    _perform_pip_action("install", {"bundle-cedar", "bundle-alder"}, "1.0.0", std::nullopt, {},
-                        false, false, false, {}, &handed_in);
+    _perform_pip_action({.packages = {"bundle-cedar", "bundle-alder"},
+                         .version = "1.0.0",
+                         .installed_versions = OrderedMap<std::string>{{"bundle-alder", "1.0.0"}}},
+                        env);
     const std::string text = testing::without_frames(out.text());
     EXPECT_EQ(text,
               "\rbundle-cedar - N/A (already installed)\n\rbundle-alder - Installed!\n"
               "\rbundle-cedar - Installed!\n\rbundle-alder - N/A (already installed)\n");
 }
 
-TEST(PipRunner, InvalidPackageTextStopsBeforeAnyChild) {
+TEST(PipRunner, InvalidPackageTextStopsTheActionBeforeAnyChild) {
     FakeEnvironment env;
     CapturedStdout out;
-    EXPECT_THROW(run("install", {"bundle-alder", "--index-url=http://elsewhere/"}), ValueError);
-    EXPECT_THROW(run("uninstall -y", {"-r/etc/passwd"}), ValueError);
+    // Checked where the texts enter: a bad bundle stops the base phase from starting too.
+    EXPECT_THROW(_print_and_perform_action({.packages = {{"tessel-enterprise", "base"},
+                                                         {"--index-url=http://elsewhere/", "bundle"}}},
+                                           env),
+                 ValueError);
+    EXPECT_THROW(_check_package_texts({"bundle-alder", "-r/etc/passwd"}), ValueError);
     out.text();
     EXPECT_TRUE(env.pip_calls().empty());
 }
@@ -231,8 +245,11 @@ TEST(PipRunner, DebugModePrintsTheCommandAndLetsPipWrite) {
     FakeEnvironment env;
     env.rule("bundle-alder", "3");
     CapturedStdout out;
-    const PackageStatus status =
-        run("install", {"bundle-alder", "bundle-cedar"}, "1.0.0", _index_url(), {}, false, true);
+    const PackageStatus status = _perform_pip_action({.packages = {"bundle-alder", "bundle-cedar"},
+                                                      .version = "1.0.0",
+                                                      .index_url = _index_url(),
+                                                      .debug = true},
+                                                     env);
     const std::string text = out.text();
     EXPECT_EQ(status, (PackageStatus{{"bundle-alder", false}, {"bundle-cedar", true}}));
     std::string hosts;
@@ -258,7 +275,8 @@ TEST_F(Interrupts, CtrlCDuringAnInstallStopsAfterThatChild) {
     env.rule("bundle-alder", "interrupt");
     CapturedStdout out;
     try {
-        run("install", {"tessel-enterprise", "bundle-alder", "bundle-cedar"});
+        _perform_pip_action({.packages = {"tessel-enterprise", "bundle-alder", "bundle-cedar"}},
+                            env);
         ADD_FAILURE() << "no interruption";
     } catch (const Interrupted& interrupted) {
         EXPECT_EQ(interrupted.signal_number(), SIGINT);
@@ -278,14 +296,16 @@ TEST_F(Interrupts, TerminationIsPassedOnToTheChildAndTheUninstallRecordKept) {
         env.rule("bundle-alder", "term");
         CapturedStdout out;
         try {
-            run("uninstall -y", {"bundle-alder", "bundle-cedar"}, std::nullopt, std::nullopt, {},
-                false, debug);
+            _perform_pip_action({.action = Uninstall,
+                                 .packages = {"bundle-alder", "bundle-cedar"},
+                                 .debug = debug},
+                                env);
             ADD_FAILURE() << "no interruption";
         } catch (const Interrupted& interrupted) {
             EXPECT_EQ(interrupted.signal_number(), SIGTERM);
         }
         out.text();
-        // The child only ends when the termination reaches it, so returning at all shows it did.
+        // The child ends only once the termination was recorded for it to receive.
         EXPECT_EQ(heads(env.pip_calls()), (Calls{{"uninstall", "-y", "bundle-alder"}})) << debug;
         // The interrupted child failed: its entry stays.
         EXPECT_EQ(env.record(), "bundle-alder\nbundle-cedar\n") << debug;
@@ -296,7 +316,8 @@ TEST_F(Interrupts, CtrlCDuringALookUpStartsNoPackageChild) {
     FakeEnvironment env;
     env.rule("bundle-alder", "lookup-interrupt");
     CapturedStdout out;
-    EXPECT_THROW(run("install", {"bundle-alder", "bundle-cedar"}, std::nullopt, _index_url()),
+    EXPECT_THROW(_perform_pip_action(
+                     {.packages = {"bundle-alder", "bundle-cedar"}, .index_url = _index_url()}, env),
                  Interrupted);
     out.text();
     EXPECT_EQ(heads(env.pip_calls()), (Calls{{"index", "versions", "bundle-alder"}}));

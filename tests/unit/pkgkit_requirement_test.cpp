@@ -1,6 +1,8 @@
 // PEP 508 requirements: the name as written, extras, version clauses, URLs and environment
 // markers, the errors for texts that are not requirements, and hostile input sizes.
+#include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include <gtest/gtest.h>
@@ -15,6 +17,64 @@ std::string specifiers_of(const Requirement& r) {
     std::string out;
     for (const auto& s : r.specifiers) out += (out.empty() ? "" : ",") + s.to_string();
     return out;
+}
+
+// The package texts the engine takes: a distribution name with optional extras in brackets.
+// Everything else, above all what pip would read as an option, is refused.
+TEST(ParsePackageText, NamesWithOptionalExtrasPassEverythingElseIsRefused) {
+    using Extras = std::vector<std::string>;
+    struct Case {
+        std::string_view text;
+        std::optional<PackageText> parsed;
+    };
+    const Case cases[] = {
+        {"bundle-alder", PackageText{"bundle-alder", {}}},
+        {"tessel-enterprise[alder]", PackageText{"tessel-enterprise", Extras{"alder"}}},
+        {"bundle-birch[postgres,mysql]", PackageText{"bundle-birch", Extras{"postgres", "mysql"}}},
+        {"bundle-birch[postgres, mysql]", PackageText{"bundle-birch", Extras{"postgres", "mysql"}}},
+        {"x[ \ta\t ,b ]", PackageText{"x", Extras{"a", "b"}}},
+        {"Bundle_Alder.2", PackageText{"Bundle_Alder.2", {}}},
+        {"a..b", PackageText{"a..b", {}}},
+        {"0", PackageText{"0", {}}},
+        {"x[]", PackageText{"x", {}}},
+        {"x[ \t]", PackageText{"x", {}}},
+        {"a[b-c_d.e]", PackageText{"a", Extras{"b-c_d.e"}}},
+        {"", std::nullopt},
+        {"-r", std::nullopt},
+        {"--index-url=http://elsewhere/", std::nullopt},
+        {"-e.", std::nullopt},
+        {"_x", std::nullopt},
+        {"x.", std::nullopt},
+        {"bundle-alder[", std::nullopt},
+        {"bundle-alder]", std::nullopt},
+        {"[x]", std::nullopt},
+        {"bundle-alder[x", std::nullopt},
+        {"bundle-alder[-x]", std::nullopt},
+        {"bundle-alder[x,]", std::nullopt},
+        {"bundle-alder[,x]", std::nullopt},
+        {"bundle-alder[x y]", std::nullopt},
+        {"bundle-alder[x\ny]", std::nullopt},
+        {"bundle-alder==1.0", std::nullopt},
+        {"bundle-alder[x]==1.0", std::nullopt},
+        {"bundle-alder[x][y]", std::nullopt},
+        {" bundle-alder", std::nullopt},
+        {"bundle-alder ", std::nullopt},
+        {"bundle alder", std::nullopt},
+        {"bundle-alder; os_name=='nt'", std::nullopt},
+        {"caf\xc3\xa9", std::nullopt},
+    };
+    for (const auto& c : cases) {
+        const auto parsed = parse_package_text(c.text);
+        ASSERT_EQ(parsed.has_value(), c.parsed.has_value()) << c.text;
+        if (!parsed) continue;
+        EXPECT_EQ(parsed->name, c.parsed->name) << c.text;
+        EXPECT_EQ(parsed->extras, c.parsed->extras) << c.text;
+    }
+    // The name at the start of a longer text, as the requirement parser reads it.
+    const std::pair<std::string_view, std::size_t> prefixes[] = {
+        {"bundle-alder>=1", 12}, {"a-.b_", 4}, {"a--", 1}, {"-a", 0}, {"", 0}, {"x[y]", 1}};
+    for (const auto& [text, length] : prefixes)
+        EXPECT_EQ(distribution_name_length(text), length) << text;
 }
 
 TEST(GetRequirementName, NameAsWritten) {

@@ -5,6 +5,7 @@
 
 #include <csignal>
 
+#include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/signals.hpp"
 
 namespace platform = tessel_installer::platform;
@@ -23,8 +24,20 @@ TEST(InterruptHandlers, RecordTheFirstSignalAndCountEach) {
     std::raise(SIGINT);
     const int pending = platform::pending_interrupt();
     const unsigned long counted = platform::interrupt_count() - before;
+    int thrown = 0;
+    try {
+        platform::throw_if_interrupted();
+    } catch (const tessel_installer::Interrupted& interrupted) {
+        thrown = interrupted.signal_number();
+    }
     platform::clear_pending_interrupt();
     const int after_clear = platform::pending_interrupt();
+    bool quiet_after_clear = true;
+    try {
+        platform::throw_if_interrupted();
+    } catch (const tessel_installer::Interrupted&) {
+        quiet_after_clear = false;
+    }
     struct sigaction installed {};
     ::sigaction(SIGINT, nullptr, &installed);
 
@@ -32,7 +45,9 @@ TEST(InterruptHandlers, RecordTheFirstSignalAndCountEach) {
     ::sigaction(SIGTERM, &old_term, nullptr);
     EXPECT_EQ(pending, SIGTERM);
     EXPECT_EQ(counted, 2u);
+    EXPECT_EQ(thrown, SIGTERM);  // the one that is pending, as the exit status reports it
     EXPECT_EQ(after_clear, 0);
+    EXPECT_TRUE(quiet_after_clear);
     // Without SA_RESTART a blocking wait returns at once when a signal arrives.
     EXPECT_EQ(installed.sa_flags & SA_RESTART, 0);
 }

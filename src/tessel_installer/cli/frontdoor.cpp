@@ -1,6 +1,8 @@
 #include "tessel_installer/cli/frontdoor.hpp"
 
 #include <CLI/CLI.hpp>
+#include <deque>
+#include <functional>
 #include <ostream>
 #include <utility>
 
@@ -11,18 +13,15 @@
 
 namespace tessel_installer::frontdoor {
 
-// What the options write into while CLI11 parses; turned into an Args record afterwards, where
-// "not given" and "given" are told apart by each option's count.
+// What the options write into while CLI11 parses, and for each option how its value reaches the
+// Args record once parsing is over. "Not given" and "given" are told apart by the option's count.
 struct Parser::Storage {
     CLI::App app{"Tessel Installer.", "tessel-installer"};
-    std::string package;
-    std::vector<std::string> options;
-    std::string folder;
-    bool debug = false;
-    std::string version;
-    bool upgrade = false;
-    std::string python_version;
-    std::vector<std::string> platform;
+    // Deques: an option keeps a reference to its slot while later options are declared.
+    std::deque<std::string> texts;
+    std::deque<std::vector<std::string>> lists;
+    std::deque<bool> flags;  // not packed like std::vector<bool>: each is a real bool
+    std::vector<std::pair<const CLI::Option*, std::function<void(Args&)>>> fills;
     std::vector<std::pair<const CLI::App*, Handler>> handlers;
 };
 
@@ -36,20 +35,51 @@ namespace {
 
 constexpr const char* kProgram = "tessel-installer";
 
+CLI::Option* bind(Parser::Storage& s, CLI::Option* option, std::function<void(Args&)> fill) {
+    s.fills.emplace_back(option, std::move(fill));
+    return option;
+}
+
 // A value option given twice keeps its last value.
-CLI::Option* value_option(CLI::App& action, const std::string& names, std::string& into,
-                          const std::string& help) {
-    return action.add_option(names, into, help)->multi_option_policy(CLI::MultiOptionPolicy::TakeLast);
+CLI::Option* value_option(Parser::Storage& s, CLI::App& action, const std::string& names,
+                          OptionalText Request::*field, const std::string& help) {
+    std::string& into = s.texts.emplace_back();
+    return bind(s,
+                action.add_option(names, into, help)
+                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeLast),
+                [&into, field](Args& args) { args.*field = into; });
 }
 
 // CLI11 reads a value written "[a,b]" as a list of its own, "[]" as no value at all, while an
 // option allows extra arguments. Every argument is one value here, so the list options take none:
 // the expansion step hands CLI11 each value of a list as an occurrence of its own.
-CLI::Option* list_option(CLI::App& action, const std::string& names,
-                         std::vector<std::string>& into, const std::string& help) {
-    return action.add_option(names, into, help)
-        ->expected(1, CLI::detail::expected_max_vector_size)
-        ->allow_extra_args(false);
+CLI::Option* list_option(Parser::Storage& s, CLI::App& action, const std::string& names,
+                         OptionalList Request::*field, const std::string& help) {
+    std::vector<std::string>& into = s.lists.emplace_back();
+    return bind(s,
+                action.add_option(names, into, help)
+                    ->expected(1, CLI::detail::expected_max_vector_size)
+                    ->allow_extra_args(false),
+                [&into, field](Args& args) { args.*field = into; });
+}
+
+// One value per occurrence, every occurrence kept in order.
+CLI::Option* repeated_option(Parser::Storage& s, CLI::App& action, const std::string& names,
+                             OptionalList Request::*field, const std::string& help) {
+    std::vector<std::string>& into = s.lists.emplace_back();
+    return bind(s,
+                action.add_option(names, into, help)
+                    ->expected(1)
+                    ->allow_extra_args(false)
+                    ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll),
+                [&into, field](Args& args) { args.*field = into; });
+}
+
+CLI::Option* flag(Parser::Storage& s, CLI::App& action, const std::string& names,
+                  bool Request::*field, const std::string& help) {
+    bool& into = s.flags.emplace_back(false);
+    return bind(s, action.add_flag(names, into, help),
+                [&into, field](Args& args) { args.*field = into; });
 }
 
 CLI::App& add_action(Parser::Storage& storage, const std::string& name, const std::string& help,
@@ -66,45 +96,40 @@ void declare(Parser::Storage& s) {
 
     CLI::App& install = add_action(s, "install", "Install your Tessel Enterprise Packages.",
                                    install_action);
-    value_option(install, "--package", s.package, "The package that you want to install.");
-    list_option(install, "--options", s.options, "Optional dependencies to install.");
-    value_option(install, "--folder", s.folder, "Install from a local folder.");
-    install.add_flag("--debug", s.debug, "Print pip install commands.");
-    value_option(install, "-v,--version", s.version, "Tessel-Enterprise version (e.g., 0.23.0).");
-    install.add_flag("-u,--upgrade", s.upgrade, "Upgrade the current installed packages.");
+    value_option(s, install, "--package", &Request::package, "The package that you want to install.");
+    list_option(s, install, "--options", &Request::options, "Optional dependencies to install.");
+    value_option(s, install, "--folder", &Request::folder, "Install from a local folder.");
+    flag(s, install, "--debug", &Request::debug, "Print pip install commands.");
+    value_option(s, install, "-v,--version", &Request::version,
+                 "Tessel-Enterprise version (e.g., 0.23.0).");
+    flag(s, install, "-u,--upgrade", &Request::upgrade, "Upgrade the current installed packages.");
 
     CLI::App& uninstall = add_action(s, "uninstall", "Uninstall your Tessel Enterprise Packages.",
                                      uninstall_action);
-    uninstall.add_flag("--debug", s.debug, "Print pip install commands.");
+    flag(s, uninstall, "--debug", &Request::debug, "Print pip install commands.");
 
     CLI::App& download = add_action(
         s, "download", "Download your Tessel Enterprise Packages for offline installation.",
         download_action);
-    value_option(download, "--package", s.package,
+    value_option(s, download, "--package", &Request::package,
                  "The package that you want to download. If not provided, all packages will be "
                  "downloaded");
-    value_option(download, "--python-version", s.python_version, "Python version (e.g., 39).");
-    download
-        .add_option("--platform", s.platform,
+    value_option(s, download, "--python-version", &Request::python_version,
+                 "Python version (e.g., 39).");
+    repeated_option(s, download, "--platform", &Request::platform,
                     "Platform tag(s) (e.g., macosx_14_0_arm64). You can specify this multiple "
-                    "times.")
-        ->expected(1)
-        ->allow_extra_args(false)
-        ->multi_option_policy(CLI::MultiOptionPolicy::TakeAll);
-    value_option(download, "--folder", s.folder, "Destination folder for downloaded packages.")
+                    "times.");
+    value_option(s, download, "--folder", &Request::folder,
+                 "Destination folder for downloaded packages.")
         ->required();
-    download.add_flag("--debug", s.debug, "Print pip download commands.");
-    value_option(download, "--version", s.version, "Tessel-Enterprise version (e.g., 0.23).");
-    list_option(download, "--options", s.options, "Optional dependencies to install.");
+    flag(s, download, "--debug", &Request::debug, "Print pip download commands.");
+    value_option(s, download, "--version", &Request::version,
+                 "Tessel-Enterprise version (e.g., 0.23).");
+    list_option(s, download, "--options", &Request::options, "Optional dependencies to install.");
 
     add_action(s, "list-packages", "List all packages you have access to.", list_action);
     add_action(s, "check-requirements", "Check if your system meets Tessel Enterprise requirements.",
                perform_check_action);
-}
-
-bool given(const CLI::App& action, const std::string& name) {
-    const CLI::Option* option = action.get_option_no_throw(name);
-    return option != nullptr && option->count() > 0;
 }
 
 Args record_of(Parser::Storage& s, const CLI::App& action) {
@@ -112,14 +137,9 @@ Args record_of(Parser::Storage& s, const CLI::App& action) {
     for (const auto& [declared, handler] : s.handlers) {
         if (declared == &action) args.action = handler;
     }
-    if (given(action, "--package")) args.package = s.package;
-    if (given(action, "--options")) args.options = s.options;
-    if (given(action, "--folder")) args.folder = s.folder;
-    args.debug = given(action, "--debug") && s.debug;
-    if (given(action, "--version")) args.version = s.version;
-    args.upgrade = given(action, "--upgrade") && s.upgrade;
-    if (given(action, "--python-version")) args.python_version = s.python_version;
-    if (given(action, "--platform")) args.platform = s.platform;
+    for (const auto& [option, fill] : s.fills) {
+        if (option->count() > 0) fill(args);
+    }
     return args;
 }
 
@@ -186,21 +206,13 @@ ParseOutcome parse_arguments(Parser& parser, const std::vector<std::string>& arg
 
 int install_action(const Args& args, const Operations& ops) {
     // An empty folder is no folder: the online install runs.
-    if (args.folder && !args.folder->empty()) {
-        return ops.install_packages_from_folder(*args.folder, args.package, args.options,
-                                                args.debug);
-    }
-    return ops.install_packages(args.package, args.options, args.debug, args.version, args.upgrade);
+    if (args.folder && !args.folder->empty()) return ops.install_packages_from_folder(args);
+    return ops.install_packages(args);
 }
 
-int uninstall_action(const Args& args, const Operations& ops) {
-    return ops.uninstall_packages(args.debug);
-}
+int uninstall_action(const Args& args, const Operations& ops) { return ops.uninstall_packages(args); }
 
-int download_action(const Args& args, const Operations& ops) {
-    return ops.download_packages(args.package, args.python_version, args.platform, args.folder,
-                                 args.version, args.options, args.debug);
-}
+int download_action(const Args& args, const Operations& ops) { return ops.download_packages(args); }
 
 int list_action(const Args&, const Operations& ops) { return ops.list_packages(); }
 

@@ -10,28 +10,24 @@
 #include <variant>
 #include <vector>
 
+#include "tessel_installer/installation/installer.hpp"
+
 namespace CLI {
 class App;
 }
 
 namespace tessel_installer::frontdoor {
 
-using OptionalText = std::optional<std::string>;
-using OptionalList = std::optional<std::vector<std::string>>;
+using installer::OptionalList;
+using installer::OptionalText;
+using installer::Request;
 
 // The operations the handlers call. run_cli(argc, argv) uses the real ones; tests pass recorders.
 struct Operations {
-    std::function<int(const OptionalText& package, const OptionalList& options, bool debug,
-                      const OptionalText& version, bool upgrade)>
-        install_packages;
-    std::function<int(const std::string& folder, const OptionalText& package,
-                      const OptionalList& options, bool debug)>
-        install_packages_from_folder;
-    std::function<int(const OptionalText& package, const OptionalText& python_version,
-                      const OptionalList& platform, const OptionalText& folder,
-                      const OptionalText& version, const OptionalList& options, bool debug)>
-        download_packages;
-    std::function<int(bool debug)> uninstall_packages;
+    std::function<int(const Request&)> install_packages;
+    std::function<int(const Request&)> install_packages_from_folder;
+    std::function<int(const Request&)> download_packages;
+    std::function<int(const Request&)> uninstall_packages;
     std::function<int()> list_packages;
     std::function<int()> print_check_results;
     // Called once before an engine operation starts, so Ctrl-C lets the running pip child end.
@@ -46,18 +42,10 @@ Operations default_operations();
 struct Args;
 using Handler = int (*)(const Args&, const Operations&);
 
-// One record per run. A field is meaningful only for the options of the chosen action; options
-// that were not given keep their default (none, or false for flags).
-struct Args {
-    Handler action = nullptr;  // the chosen action's handler; none when no action was chosen
-    OptionalText package;
-    OptionalList options;
-    OptionalText folder;
-    bool debug = false;
-    OptionalText version;
-    bool upgrade = false;
-    OptionalText python_version;
-    OptionalList platform;  // in the order given; none when --platform was never given
+// One record per run: the engine's request, and the chosen action's handler (none when no action
+// was chosen).
+struct Args : Request {
+    Handler action = nullptr;
 };
 
 // The handlers: each passes the record's values through unchanged to one operation and returns

@@ -1,11 +1,11 @@
 // The catalogue of the package service and the resolution of --package/--options against it.
 //
-// One POST per call, nothing cached. Every way the request can go wrong (transport, status, size,
-// a reply that is not the expected shape) ends in one printed notice naming the address and what
-// was wrong, and in none; the callers decide what none means for them.
+// One POST per call, nothing cached. The transfer only gathers what came back; reading that reply
+// decides between the catalogue and the reason for failing. Every way the request can go wrong
+// (transport, status, size, a reply that is not the expected shape) ends in one printed notice
+// naming the address and what was wrong, and in none; the callers decide what none means.
 #include <curl/curl.h>
 
-#include <algorithm>
 #include <cstddef>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -16,9 +16,13 @@
 #include "tessel_installer/config.hpp"
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/installation/catalogue.hpp"
 #include "tessel_installer/installation/engine.hpp"
+#include "tessel_installer/installation/trust_store.hpp"
 #include "tessel_installer/platform/signals.hpp"
 #include "tessel_installer/terminal_text.hpp"
+#include "tessel_installer/utils/pkgkit/pip_child.hpp"
+#include "tessel_installer/utils/pkgkit/pkgkit.hpp"
 #include "tessel_installer/utils/pkgkit/unicode_text.hpp"
 #include "tessel_installer/utils/termwrite/termwrite.hpp"
 
@@ -27,7 +31,6 @@ namespace tessel_installer::installer {
 namespace {
 
 using nlohmann::json;
-using pkgkit::text::is_ascii_alnum;
 
 // ---- libcurl handles ----------------------------------------------------------------------------
 
@@ -74,9 +77,7 @@ CURLcode _perform_interruptibly(CURL* easy) {
     MultiTransfer transfer(easy);
     if (transfer.get() == nullptr) return CURLE_OUT_OF_MEMORY;
     for (int running = 1;;) {
-        if (const int signal_number = platform::pending_interrupt(); signal_number != 0) {
-            throw Interrupted(signal_number);
-        }
+        platform::throw_if_interrupted();
         if (curl_multi_perform(transfer.get(), &running) != CURLM_OK) return CURLE_FAILED_INIT;
         if (running == 0) break;
         // A signal cuts the wait short; anything else that goes wrong shows in the next perform.
@@ -141,10 +142,10 @@ std::string _size_text(std::size_t bytes) {
 // shown, never obeyed by the terminal.
 void _print_fetch_failure(const std::string& url, std::string_view reason) {
     std::string notice = "Could not fetch the list of packages from ";
-    notice += text::terminal_safe(url);
+    notice += text::terminal_safe(pkgkit::mask_url_credentials(url));
     notice += ": ";
-    notice += text::terminal_safe(reason);
-    termwrite::print_message(notice);
+    notice += text::terminal_safe(pkgkit::mask_url_credentials(reason));
+    if (_first_time_in_run(notice)) termwrite::print_message(notice);
 }
 
 // The body the service receives: who is asking. It carries no secrets; credentials travel in the
@@ -163,7 +164,7 @@ std::string _quoted_name(const std::string& name) {
     return json(text).dump(-1, ' ', false, json::error_handler_t::replace);
 }
 
-CatalogueReading _malformed(std::string problem) {
+CatalogueReading _failure(std::string problem) {
     return {std::nullopt, std::move(problem)};
 }
 
@@ -183,41 +184,37 @@ void _print_invalid_package(const std::string& package) {
 
 // ---- Names --------------------------------------------------------------------------------------
 
+// The name part of the package text grammar alone: no brackets.
 bool _is_valid_package_name(std::string_view name) noexcept {
-    if (name.empty() || !is_ascii_alnum(name.front()) || !is_ascii_alnum(name.back())) {
-        return false;
-    }
-    return std::all_of(name.begin(), name.end(), [](char c) {
-        return is_ascii_alnum(c) || c == '.' || c == '_' || c == '-';
-    });
+    return !name.empty() && pkgkit::distribution_name_length(name) == name.size();
 }
 
 // ---- Reading the reply --------------------------------------------------------------------------
 
 CatalogueReading _parse_catalogue_reply(std::string_view body) {
     const json document = json::parse(body, nullptr, /*allow_exceptions=*/false);
-    if (document.is_discarded()) return _malformed("the reply is not JSON");
-    if (!document.is_object()) return _malformed("the reply is not a JSON object");
+    if (document.is_discarded()) return _failure("the reply is not JSON");
+    if (!document.is_object()) return _failure("the reply is not a JSON object");
 
     PackageKinds catalogue;
     const auto packages = document.find("packages");
     if (packages == document.end()) return {std::move(catalogue), {}};
-    if (!packages->is_array()) return _malformed("the reply's \"packages\" is not an array");
+    if (!packages->is_array()) return _failure("the reply's \"packages\" is not an array");
 
     std::size_t position = 0;
     for (const json& element : *packages) {
         ++position;
         const std::string entry =
             "entry " + std::to_string(position) + " of the reply's \"packages\"";
-        if (!element.is_object()) return _malformed(entry + " is not an object");
+        if (!element.is_object()) return _failure(entry + " is not an object");
         const std::string* name = _string_member(element, "package_name");
-        if (name == nullptr) return _malformed(entry + " has no text \"package_name\"");
+        if (name == nullptr) return _failure(entry + " has no text \"package_name\"");
         const std::string* kind = _string_member(element, "product_type");
-        if (kind == nullptr) return _malformed(entry + " has no text \"product_type\"");
+        if (kind == nullptr) return _failure(entry + " has no text \"product_type\"");
         // Catalogue names end up as pip arguments; one pip would read as an option, or that is no
         // distribution name at all, means the reply cannot be trusted as a whole.
         if (!_is_valid_package_name(*name)) {
-            return _malformed(entry + " has an invalid package name " + _quoted_name(*name));
+            return _failure(entry + " has an invalid package name " + _quoted_name(*name));
         }
         catalogue.set(*name, *kind);
     }
@@ -240,15 +237,22 @@ std::optional<PackageKinds> _get_accessible_packages() {
 }
 
 std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& request) {
-    const std::string& url = request.url;
-    if (!_curl_ready()) {
-        _print_fetch_failure(url, "the HTTP client could not be initialised");
-        return std::nullopt;
-    }
-    EasyHandle easy(curl_easy_init());
+    CatalogueReading fetched = _fetch_catalogue(request);
+    if (!fetched.packages) _print_fetch_failure(request.url, fetched.problem);
+    return std::move(fetched.packages);
+}
+
+CatalogueReading _fetch_catalogue(const CatalogueRequest& request) {
+    return _catalogue_from_reply(_fetch_catalogue_reply(request));
+}
+
+CatalogueReply _fetch_catalogue_reply(const CatalogueRequest& request) {
+    CatalogueReply reply;
+    reply.max_reply_bytes = request.max_reply_bytes;
+    EasyHandle easy(_curl_ready() ? curl_easy_init() : nullptr);
     if (!easy) {
-        _print_fetch_failure(url, "the HTTP client could not be initialised");
-        return std::nullopt;
+        reply.transport_error = "the HTTP client could not be initialised";
+        return reply;
     }
 
     HeaderList headers;
@@ -257,8 +261,8 @@ std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& req
         headers_ok = headers_ok && _append_header(headers, line);
     headers_ok = headers_ok && _append_header(headers, "Content-Type: application/json");
     if (!headers_ok) {
-        _print_fetch_failure(url, "out of memory while preparing the request");
-        return std::nullopt;
+        reply.transport_error = "out of memory while preparing the request";
+        return reply;
     }
 
     const std::string body = _request_body();
@@ -269,7 +273,7 @@ std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& req
 
     CURL* h = easy.get();
     // Options that cannot fail on a healthy libcurl; a failure shows up when the transfer runs.
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    curl_easy_setopt(h, CURLOPT_URL, request.url.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_POST, 1L);
     curl_easy_setopt(h, CURLOPT_POSTFIELDS, body.c_str());
@@ -282,6 +286,9 @@ std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& req
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    // pip's certificate authorities and proxy, so that both halves of a run reach the same hosts.
+    const NetworkSettings network = _current_network_settings();
+    const std::string proxy_in_use = _apply_network_settings(h, request.url, network);
 #if defined(_WIN32)
     // Schannel asks the certificate's revocation service, which is unreachable offline and behind
     // many proxies: that alone would fail every fetch. The chain and the name are still verified.
@@ -297,39 +304,42 @@ std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& req
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
 
     const CURLcode result = _perform_interruptibly(h);
-    long status = 0;
-    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &status);
-
-    const bool too_large = sink.too_large || result == CURLE_FILESIZE_EXCEEDED;
-    if (result != CURLE_OK && !(too_large && status != 0 && status != 200)) {
-        if (too_large) {
-            _print_fetch_failure(url,
-                                 "the reply is larger than " + _size_text(request.max_reply_bytes));
-        } else {
-            _print_fetch_failure(url, error_text[0] != '\0' ? std::string_view(error_text)
-                                                            : curl_easy_strerror(result));
-        }
-        return std::nullopt;
+    if (result != CURLE_OK) {
+        long connect_status = 0;
+        curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &connect_status);
+        reply.transport_error =
+            (error_text[0] != '\0' ? std::string(error_text) : curl_easy_strerror(result)) +
+            _explain_transfer_failure(result, request.url, connect_status, network, proxy_in_use);
     }
-    if (status != 200) {
-        std::string reason = "the service answered with HTTP status " + std::to_string(status);
-        char* location = nullptr;
-        if (curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location) == CURLE_OK &&
-            location != nullptr) {
+    reply.too_large = sink.too_large || result == CURLE_FILESIZE_EXCEEDED;
+    curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &reply.status);
+    char* location = nullptr;
+    if (curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location != nullptr)
+        reply.redirect_url = location;
+    reply.body = std::move(sink.body);
+    return reply;
+}
+
+CatalogueReading _catalogue_from_reply(const CatalogueReply& reply) {
+    // A reply cut short for its size still names its status when that status says more: an error
+    // page that is too large is an error first.
+    const bool status_known = reply.too_large && reply.status != 0 && reply.status != 200;
+    if (reply.transport_error && !status_known) {
+        if (reply.too_large) {
+            return _failure("the reply is larger than " + _size_text(reply.max_reply_bytes));
+        }
+        return _failure(*reply.transport_error);
+    }
+    if (reply.status != 200) {
+        std::string reason = "the service answered with HTTP status " + std::to_string(reply.status);
+        if (reply.redirect_url) {
             reason += " (a redirect to ";
-            reason += location;
+            reason += *reply.redirect_url;
             reason += ", which is not followed)";
         }
-        _print_fetch_failure(url, reason);
-        return std::nullopt;
+        return _failure(std::move(reason));
     }
-
-    CatalogueReading reading = _parse_catalogue_reply(sink.body);
-    if (!reading.packages) {
-        _print_fetch_failure(url, reading.problem);
-        return std::nullopt;
-    }
-    return std::move(reading.packages);
+    return _parse_catalogue_reply(reply.body);
 }
 
 // ---- Selection ----------------------------------------------------------------------------------

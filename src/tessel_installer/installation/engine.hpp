@@ -5,14 +5,21 @@
 
 #include <chrono>
 #include <cstddef>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
 
+#include "tessel_installer/constants.hpp"
+#include "tessel_installer/installation/catalogue.hpp"
 #include "tessel_installer/installation/installer.hpp"
 #include "tessel_installer/logging.hpp"
 #include "tessel_installer/ordered_map.hpp"
+#include "tessel_installer/platform/child.hpp"
+#include "tessel_installer/platform/process.hpp"
+#include "tessel_installer/preflight.hpp"
+#include "tessel_installer/pyenv.hpp"
 
 namespace tessel_installer::installer {
 
@@ -71,16 +78,41 @@ Selection _select_from_catalogue(const std::optional<PackageKinds>& catalogue,
                                  const OptionalText& package = std::nullopt,
                                  const OptionalList& options = std::nullopt);
 
+// ---- Children -------------------------------------------------------------------------------
+
+// Everything the runner, the actions and the operations ask of the target environment through a
+// child process. system_children() starts real interpreter children; the unit tests answer in
+// process.
+class Children {
+public:
+    virtual ~Children() = default;
+    // The target interpreter's path (pyenv::interpreter_path).
+    virtual std::string interpreter() = 0;
+    // The installed distributions, in enumeration order (pyenv::installed_distributions).
+    virtual std::vector<pyenv::Distribution> installed_distributions() = 0;
+    // The newest version the index offers, or none (pkgkit::get_latest_package_version).
+    virtual std::optional<std::string> latest_version(const std::string& package,
+                                                      const OptionalText& index_url) = 0;
+    // Stops the run before its first child when the environment refuses pip's changes
+    // (pyenv::check_target_environment).
+    virtual void check_target_environment(pyenv::TargetUse use) = 0;
+    // Starts one pip child.
+    virtual std::unique_ptr<platform::Child> start(const std::vector<std::string>& argv,
+                                                   platform::SpawnOptions options) = 0;
+};
+Children& system_children();
+
 // ---- Pip runner and actions ------------------------------------------------------------------
 
-// Throws Interrupted when Ctrl-C or a termination request has arrived: the run stops at the next
-// point where no child of ours is running.
-void _stop_if_interrupted();
+using constants::PipAction;
 
 // True for a distribution name (letters and digits, with ".", "_" or "-" only between them),
 // optionally followed by extras in brackets ("name[extra]" or "name[a, b]"). pip reads a leading
 // "-" as an option, so every package text is checked against this before it reaches a command line.
 bool _is_valid_package_text(std::string_view text);
+// Throws ValueError naming the first text that is not a package text: checked once, where the
+// texts enter the engine, so none reaches a command line and no package is half done.
+void _check_package_texts(const std::vector<std::string>& packages);
 
 // "https://" + the configured index + "/".
 std::string _index_url();
@@ -91,33 +123,56 @@ struct PipCommand {
     std::string printable;
 };
 
+// What a command line is built from.
+struct PipCommandParts {
+    std::string interpreter{};
+    PipAction action = PipAction::Install;
+    std::string package_token{};  // the package text, pinned with "==VERSION" where it is
+    OptionalText index_url{};
+    bool upgrade = false;
+    std::vector<std::string> extra_options{};  // words, each one argument
+};
 // The command line of one package. The action's words ("uninstall -y" is two) and the extra
 // option words become separate arguments; every value stays one argument even with blanks in it.
-PipCommand _build_pip_command(const std::string& interpreter, std::string_view action,
-                              const std::string& package_token, const OptionalText& index_url,
-                              bool upgrade, const std::vector<std::string>& extra_options);
+PipCommand _build_pip_command(const PipCommandParts& parts);
+
+// One call of the runner.
+struct PipRun {
+    PipAction action = PipAction::Install;
+    std::vector<std::string> packages{};
+    OptionalText version{};    // pins every eligible package; none: the newest is looked up
+    OptionalText index_url{};  // none: no index options, nothing pinned unless a version is given
+    std::vector<std::string> extra_options{};  // words, each one argument
+    bool offline = false;    // the packages come from a folder: no look-up, no pin
+    bool show_version = false;
+    bool debug = false;
+    bool upgrade = false;
+    PackageStatus package_status{};  // the outcomes so far; the call's are added after them
+    // The installed versions an install's outcome lines compare with. None: the runner reads them
+    // once, before the first child (downloads and uninstalls never compare and read nothing).
+    std::optional<OrderedMap<std::string>> installed_versions{};
+};
+
+// Where the version of one package comes from, and whether its token is pinned to it.
+struct VersionPlan {
+    enum class Source { Kept, Given, LookUp };
+    Source source = Source::Kept;  // Kept: no look-up, the version of the package before stays
+    bool pin = false;              // "==VERSION" once a version is known
+};
+// The version policy of one package: pure, the look-up itself is the runner's.
+VersionPlan _plan_version(const std::string& package, const PipRun& run);
 
 // Runs one pip child per package, in order, and records each outcome under the package's plain
-// text. extra_options are words, each one argument ({"--no-index", "--find-links", FOLDER}).
-// Throws Interrupted once the child that was running when a signal arrived has ended and its
+// text. Throws Interrupted once the child that was running when a signal arrived has ended and its
 // outcome is recorded; no later package is started.
-// The installed versions that the outcome lines of an install compare with are read once, before
-// the first child; a caller that has just read them passes them in (inventory_before) to spare
-// an interpreter child. Downloads and uninstalls never compare versions and read nothing.
-PackageStatus _perform_pip_action(std::string_view action, const std::vector<std::string>& packages,
-                                  const OptionalText& version = std::nullopt,
-                                  const OptionalText& index_url = std::nullopt,
-                                  const std::vector<std::string>& extra_options = {},
-                                  bool show_version = false, bool debug = false,
-                                  bool upgrade = false, PackageStatus package_status = {},
-                                  const OrderedMap<std::string>* inventory_before = nullptr);
+PackageStatus _perform_pip_action(PipRun run, Children& children = system_children());
 
 // One reading of the installed distributions, as both of the forms the engine uses.
 struct InventorySnapshot {
     std::vector<std::string> names;      // enumeration order, repeats kept
     OrderedMap<std::string> versions;    // name -> version, the last one seen wins
 };
-InventorySnapshot _take_inventory_snapshot();
+InventorySnapshot _take_inventory_snapshot(Children& children = system_children());
 
 // What an install or download action leaves for its operation.
 struct ActionResult {
@@ -131,33 +186,38 @@ struct ActionResult {
 
 // The download option words: --dest F, then --only-binary=:all: once when a platform or an
 // interpreter version is given, the --platform pairs, and --python-version.
-std::vector<std::string> _download_options(const std::string& folder,
-                                           const OptionalList& platform,
-                                           const OptionalText& python_version);
+std::vector<std::string> _download_options(const Request& request);
+
+// One install or download action: the base phase, then the bundle phase, the connectors warning
+// and the summary.
+struct ActionRun {
+    PipAction action = PipAction::Install;
+    PackageKinds packages{};
+    OptionalText index_url{};
+    bool debug = false;
+    OptionalText version{};
+    std::vector<std::string> pip_options{};
+    bool offline = false;
+    bool upgrade = false;
+    bool use_product_type = true;  // false: the kinds are ignored and names alone decide (folder)
+    // The first phase's reading of the installed versions, when the caller has just taken it.
+    std::optional<OrderedMap<std::string>> installed_versions{};
+};
+ActionResult _print_and_perform_action(ActionRun run, Children& children = system_children());
 
 ActionResult _install_packages_action(const PackageKinds& user_requested_packages,
-                                      const OptionalText& version = std::nullopt,
-                                      bool debug = false, bool upgrade = false,
-                                      const OrderedMap<std::string>* inventory_before = nullptr);
-
-ActionResult _download_packages_action(const PackageKinds& packages,
-                                       const OptionalText& python_version,
-                                       const OptionalList& platform, const std::string& folder,
-                                       const OptionalText& version = std::nullopt,
-                                       bool debug = false);
-
+                                      const Request& request, Children& children,
+                                      std::optional<OrderedMap<std::string>> installed_versions);
+ActionResult _download_packages_action(const PackageKinds& packages, const Request& request,
+                                       Children& children);
 PackageStatus _uninstall_packages_action(const std::vector<std::string>& packages,
-                                         bool debug = false);
+                                         const Request& request, Children& children);
 
-// The base phase, then the bundle phase, the connectors warning and the summary. With
-// use_product_type false the kinds are ignored and names alone decide (folder install).
-// inventory_before, when given, stands for the first phase's reading of the installed versions.
-ActionResult _print_and_perform_action(std::string_view action, const PackageKinds& packages,
-                                       const OptionalText& index_url, bool debug,
-                                       const OptionalText& version,
-                                       const std::vector<std::string>& pip_options = {},
-                                       bool upgrade = false, bool use_product_type = true,
-                                       const OrderedMap<std::string>* inventory_before = nullptr);
+// The public operations, with the children they start through (the public ones use the system's).
+int install_packages(const Request& request, Children& children);
+int install_packages_from_folder(const Request& request, Children& children);
+int download_packages(const Request& request, Children& children);
+int uninstall_packages(const Request& request, Children& children);
 
 // The "*.whl" entries directly inside the folder, hidden names excluded, in the file system's
 // order, as the folder text followed by "/" and the entry name. A folder that is missing or cannot

@@ -12,23 +12,24 @@ namespace tessel_installer::installer {
 using OptionalText = std::optional<std::string>;
 using OptionalList = std::optional<std::vector<std::string>>;
 
-int install_packages(const OptionalText& package = std::nullopt,
-                     const OptionalList& options = std::nullopt, bool debug = false,
-                     const OptionalText& version = std::nullopt, bool upgrade = false);
+// What the command line asked for, as the front end parsed it. A field is meaningful only for the
+// options of the chosen action; options that were not given keep their default (none, or false).
+struct Request {
+    OptionalText package{};
+    OptionalList options{};
+    OptionalText folder{};
+    bool debug = false;
+    OptionalText version{};
+    bool upgrade = false;
+    OptionalText python_version{};
+    OptionalList platform{};  // in the order given; none when --platform was never given
+};
 
-int install_packages_from_folder(const std::string& folder,
-                                 const OptionalText& package = std::nullopt,
-                                 const OptionalList& options = std::nullopt, bool debug = false);
-
-int download_packages(const OptionalText& package = std::nullopt,
-                      const OptionalText& python_version = std::nullopt,
-                      const OptionalList& platform = std::nullopt,
-                      const OptionalText& folder = std::nullopt,
-                      const OptionalText& version = std::nullopt,
-                      const OptionalList& options = std::nullopt, bool debug = false);
-
-int uninstall_packages(bool debug = false);
-
+int install_packages(const Request& request);
+// The install from request.folder.
+int install_packages_from_folder(const Request& request);
+int download_packages(const Request& request);
+int uninstall_packages(const Request& request);
 int list_packages();
 
 }  // namespace tessel_installer::installer

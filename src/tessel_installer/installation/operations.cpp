@@ -11,8 +11,11 @@
 
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/installation/bundle_manifest.hpp"
 #include "tessel_installer/installation/engine.hpp"
+#include "tessel_installer/preflight.hpp"
 #include "tessel_installer/installation/installer.hpp"
+#include "tessel_installer/platform/signals.hpp"
 #include "tessel_installer/terminal_text.hpp"
 #include "tessel_installer/utils/ledgerfile/ledgerfile.hpp"
 #include "tessel_installer/utils/pkgkit/pkgkit.hpp"
@@ -36,8 +39,6 @@ std::string _join(const std::vector<std::string>& names, std::string_view separa
     }
     return joined;
 }
-
-int _status_of(const ActionResult& result) { return result.all_succeeded() ? SUCCESS : ERROR; }
 
 // Runs a step on the record; when the record exists but fails it, the uninstall cannot go on:
 // the error names the record and the cause and keeps its kind. (The paths in the cause are
@@ -64,13 +65,7 @@ void _stop_unless_record_usable(std::string_view what, Step step) {
 // uninstall what was never recorded.
 std::optional<std::set<std::string>> _read_record_for_uninstall() {
     std::optional<std::set<std::string>> recorded;
-    _stop_unless_record_usable("read", [&recorded] {
-        try {
-            recorded = ledgerfile::read_stored_packages();
-        } catch (const FileNotFoundError&) {
-            // Only the record's own absence is reported with this kind.
-        }
-    });
+    _stop_unless_record_usable("read", [&recorded] { recorded = ledgerfile::read_stored_packages(); });
     return recorded;
 }
 
@@ -99,17 +94,16 @@ std::vector<std::string> _list_wheel_files(const std::string& folder) {
     return wheels;
 }
 
-int install_packages(const OptionalText& package, const OptionalList& options, bool debug,
-                     const OptionalText& version, bool upgrade) {
+int install_packages(const Request& request, Children& children) {
     const std::optional<PackageKinds> all_tessel_enterprise_related_pkgs =
         _get_accessible_packages();
-    _stop_if_interrupted();
+    platform::throw_if_interrupted();
+    children.check_target_environment(pyenv::TargetUse::Install);  // before the first child
     // One reading serves as the snapshot before the install and as the first phase's installed
     // versions: only the second catalogue request lies between the two.
-    const InventorySnapshot before = _take_inventory_snapshot();
-    const std::vector<std::string>& packages_before_install = before.names;
-    const Selection selection = _select_packages(package, options);
-    _stop_if_interrupted();
+    InventorySnapshot before = _take_inventory_snapshot(children);
+    const Selection selection = _select_packages(request.package, request.options);
+    platform::throw_if_interrupted();
 
     // A notice about a failed fetch was printed: the run cannot count as a success.
     const int fetch_status = all_tessel_enterprise_related_pkgs.has_value() ? SUCCESS : ERROR;
@@ -125,21 +119,19 @@ int install_packages(const OptionalText& package, const OptionalList& options, b
     }
 
     const ActionResult result =
-        _install_packages_action(*selection.packages, version, debug, upgrade, &before.versions);
+        _install_packages_action(*selection.packages, request, children, before.versions);
     // The action's own after-install snapshot: nothing has been installed since it was taken.
-    const std::vector<std::string>& packages_after_install = result.installed_after;
-
     pkgkit::LooseCollection related;
     if (all_tessel_enterprise_related_pkgs.has_value()) related = *all_tessel_enterprise_related_pkgs;
-    const auto additional_dependencies_installed =
-        pkgkit::determine_additional_tessel_enterprise_deps(
-            packages_before_install, packages_after_install, *selection.packages, related);
-    termwrite::print_additional_dependencies_installed(additional_dependencies_installed);
-    return _status_of(result) == SUCCESS ? fetch_status : ERROR;
+    termwrite::print_additional_dependencies_installed(
+        pkgkit::determine_additional_tessel_enterprise_deps(before.names, result.installed_after,
+                                                            *selection.packages, related));
+    return result.all_succeeded() ? fetch_status : ERROR;
 }
 
-int install_packages_from_folder(const std::string& folder, const OptionalText& package,
-                                 const OptionalList& options, bool debug) {
+int install_packages_from_folder(const Request& request, Children& children) {
+    const std::string folder = request.folder.value_or("");
+    const std::optional<BundleManifest> manifest = check_bundle_folder(folder);
     // Names from wheel files are validated by the wheel-name parser; a malformed file name is a
     // ValueError that stops the operation before anything is installed.
     std::set<std::string> found;
@@ -151,18 +143,20 @@ int install_packages_from_folder(const std::string& folder, const OptionalText& 
     }
 
     PackageKinds packages;
-    if (_non_empty(package)) {
+    if (_non_empty(request.package)) {
+        const std::string& package = *request.package;
         // Only a name found in the folder gets further, so no other text reaches pip.
-        if (found.count(*package) == 0) {
+        if (found.count(package) == 0) {
             termwrite::print_message("\nWarning: We couldn\u2019t find the requested package: '" +
-                                     text::terminal_safe(*package) +
+                                     text::terminal_safe(package) +
                                      "' in the provided folder, no packages were installed.");
             return ERROR;
         }
-        if (options.has_value() && !options->empty()) {
-            for (const auto& option : *options) packages.set(*package + "[" + option + "]", "");
+        if (manifest) check_request_in_bundle(*manifest, folder, package, request.options);
+        if (request.options.has_value() && !request.options->empty()) {
+            for (const auto& option : *request.options) packages.set(package + "[" + option + "]", "");
         } else {
-            packages.set(*package, "");
+            packages.set(package, "");
         }
     } else {
         for (const auto& name : found) packages.set(name, "");
@@ -174,38 +168,55 @@ int install_packages_from_folder(const std::string& folder, const OptionalText& 
         return ERROR;
     }
 
-    // Two words, so a folder with a blank in it stays one argument.
-    const std::vector<std::string> pip_options{"--no-index", "--find-links", folder};
-    const InventorySnapshot before = _take_inventory_snapshot();
-    const std::vector<std::string>& packages_before_install = before.names;
+    if (!manifest) {
+        termwrite::print_message("Notice! The folder has no manifest (" +
+                                 std::string(BUNDLE_MANIFEST_NAME) + "); its files were not verified.");
+    }
+    children.check_target_environment(pyenv::TargetUse::Install);  // before the first child
+    InventorySnapshot before = _take_inventory_snapshot(children);
     const ActionResult result = _print_and_perform_action(
-        "install", packages, std::nullopt, debug, std::nullopt, pip_options, /*upgrade=*/false,
-        /*use_product_type=*/false, &before.versions);
-    const std::vector<std::string>& packages_after_install = result.installed_after;
+        {.action = PipAction::Install,
+         .packages = packages,
+         .debug = request.debug,
+         // Two words, so a folder with a blank in it stays one argument.
+         .pip_options = {"--no-index", "--find-links", folder},
+         .offline = true,
+         .use_product_type = false,
+         .installed_versions = before.versions},
+        children);
 
     pkgkit::LooseCollection requested;
-    if (package.has_value()) requested = *package;
-    const auto additional_dependencies_installed =
-        pkgkit::determine_additional_tessel_enterprise_deps(packages_before_install,
-                                                            packages_after_install, requested);
-    termwrite::print_additional_dependencies_installed(additional_dependencies_installed);
-    return _status_of(result);
+    if (request.package.has_value()) requested = *request.package;
+    termwrite::print_additional_dependencies_installed(
+        pkgkit::determine_additional_tessel_enterprise_deps(before.names, result.installed_after,
+                                                            requested));
+    return result.all_succeeded() ? SUCCESS : ERROR;
 }
 
-int download_packages(const OptionalText& package, const OptionalText& python_version,
-                      const OptionalList& platform, const OptionalText& folder,
-                      const OptionalText& version, const OptionalList& options, bool debug) {
-    const Selection selection = _select_packages(package, options);
-    _stop_if_interrupted();
+int download_packages(const Request& request, Children& children) {
+    const Selection selection = _select_packages(request.package, request.options);
+    platform::throw_if_interrupted();
     if (selection.outcome != SelectionOutcome::Selected) {
         termwrite::print_message("No packages available for download.");
         return selection.outcome == SelectionOutcome::EmptyCatalogue ? SUCCESS : ERROR;
     }
-    return _status_of(_download_packages_action(*selection.packages, python_version, platform,
-                                                folder.value_or(""), version, debug));
+    children.check_target_environment(pyenv::TargetUse::Download);  // before the first child
+    const ActionResult result = _download_packages_action(*selection.packages, request, children);
+    PackageKinds downloaded;
+    for (const auto& [name, kind] : *selection.packages) {
+        if (result.package_status.get(name).value_or(false)) downloaded.set(name, kind);
+    }
+    write_bundle_manifest(request.folder.value_or(""),
+                          {.package = request.package,
+                           .version = request.version,
+                           .options = request.options,
+                           .python_version = request.python_version,
+                           .platforms = request.platform},
+                          downloaded);
+    return result.all_succeeded() ? SUCCESS : ERROR;
 }
 
-int uninstall_packages(bool debug) {
+int uninstall_packages(const Request& request, Children& children) {
     std::vector<std::string> packages;
     bool fetch_failed = false;
     const std::optional<std::set<std::string>> recorded = _read_record_for_uninstall();
@@ -228,7 +239,7 @@ int uninstall_packages(bool debug) {
         }
     } else {
         const Selection selection = _select_packages();
-        _stop_if_interrupted();
+        platform::throw_if_interrupted();
         if (selection.outcome == SelectionOutcome::Selected) {
             packages = selection.packages->keys();
         } else {
@@ -241,8 +252,11 @@ int uninstall_packages(bool debug) {
         return fetch_failed ? ERROR : SUCCESS;
     }
 
-    const std::vector<std::string> current_packages = pkgkit::list_current_installed_packages();
-    const std::set<std::string> installed(current_packages.begin(), current_packages.end());
+    children.check_target_environment(pyenv::TargetUse::Uninstall);  // before the first child
+    std::set<std::string> installed;
+    for (auto& distribution : children.installed_distributions()) {
+        installed.insert(std::move(distribution.name));
+    }
     // A recorded "bundle-birch[postgres]" is installed when its distribution "bundle-birch" is.
     bool any_installed = false;
     for (const auto& name : packages) {
@@ -252,17 +266,25 @@ int uninstall_packages(bool debug) {
         termwrite::print_message("No packages found to uninstall.");
         return SUCCESS;
     }
+    return termwrite::all_succeeded(_uninstall_packages_action(packages, request, children))
+               ? SUCCESS
+               : ERROR;
+}
 
-    const PackageStatus package_status = _uninstall_packages_action(packages, debug);
-    for (const auto& [name, succeeded] : package_status) {
-        if (!succeeded) return ERROR;
-    }
-    return SUCCESS;
+int install_packages(const Request& request) { return install_packages(request, system_children()); }
+int install_packages_from_folder(const Request& request) {
+    return install_packages_from_folder(request, system_children());
+}
+int download_packages(const Request& request) {
+    return download_packages(request, system_children());
+}
+int uninstall_packages(const Request& request) {
+    return uninstall_packages(request, system_children());
 }
 
 int list_packages() {
     const std::optional<PackageKinds> package_to_product_type = _get_accessible_packages();
-    _stop_if_interrupted();
+    platform::throw_if_interrupted();
     // The notice saying why was printed by the fetch.
     if (!package_to_product_type.has_value()) return ERROR;
 

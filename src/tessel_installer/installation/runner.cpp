@@ -1,6 +1,5 @@
 // The pip runner: one pip child per package, strictly one after the other, each with an argument
 // vector built here, its outcome recorded and the record of installed packages kept up to date.
-#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -13,11 +12,10 @@
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/installation/engine.hpp"
-#include "tessel_installer/platform/process.hpp"
 #include "tessel_installer/platform/signals.hpp"
-#include "tessel_installer/pyenv.hpp"
 #include "tessel_installer/utils/ledgerfile/ledgerfile.hpp"
 #include "tessel_installer/utils/pkgkit/filenames.hpp"
+#include "tessel_installer/utils/pkgkit/pip_child.hpp"
 #include "tessel_installer/utils/pkgkit/pkgkit.hpp"
 #include "tessel_installer/utils/termwrite/termwrite.hpp"
 
@@ -27,63 +25,102 @@ namespace {
 
 bool _non_empty(const OptionalText& text) { return text.has_value() && !text->empty(); }
 
-// The action word's own words: "uninstall -y" is the sub-command and its confirmation switch.
-std::vector<std::string> _action_words(std::string_view action) {
-    std::vector<std::string> words;
-    std::size_t start = 0;
-    while (start < action.size()) {
-        const std::size_t blank = action.find(' ', start);
-        const std::size_t end = blank == std::string_view::npos ? action.size() : blank;
-        if (end > start) words.emplace_back(action.substr(start, end - start));
-        start = end + 1;
+// How one child ended: its status, read once, and a failure to write our own output meanwhile.
+struct ChildEnd {
+    int status = constants::ERROR;
+    std::exception_ptr output_failure;
+};
+
+// Runs one package's child: animated with its output discarded, or in debug mode with the command
+// printed and pip writing to the terminal. Returns once the child has ended.
+ChildEnd _run_one_child(const PipCommand& command, const std::string& package,
+                        const OptionalText& package_version, const PipRun& run,
+                        Children& children) {
+    ChildEnd end;
+    if (run.debug) {
+        // Credentials in the index address are shown as pip shows them.
+        termwrite::print_message(pkgkit::mask_url_credentials(command.printable));
+        // Our buffered lines must reach the terminal before the child's own output does.
+        std::cout.flush();
+        std::fflush(stdout);
+        end.status = children
+                         .start(command.argv, {platform::Stream::Inherit, platform::Stream::Inherit,
+                                               pkgkit::vendor_sources_only()})
+                         ->wait();
+        return end;
     }
-    return words;
+    const auto process =
+        children.start(command.argv, {platform::Stream::Discard, platform::Stream::Discard,
+                                      pkgkit::vendor_sources_only()});
+    std::optional<std::string> installed_version;
+    if (run.installed_versions.has_value()) installed_version = run.installed_versions->get(package);
+    try {
+        end.status = termwrite::display_progress_animation({.process = *process,
+                                                            .package = package,
+                                                            .version = package_version,
+                                                            .show_version = run.show_version,
+                                                            .action = run.action,
+                                                            .installed_version = installed_version,
+                                                            .upgrade = run.upgrade});
+    } catch (const OSError&) {
+        // A line that cannot be written (a full disk, a closed pipe) must not cost the package
+        // its record: the child is waited for and its outcome kept, then the failure ends the run.
+        end.output_failure = std::current_exception();
+        end.status = process->wait();
+    }
+    return end;
 }
 
-// Whether the distribution is installed now. Asked after an uninstall child that failed, which
-// may have removed the distribution all the same (pip interrupted after the removal): the query
-// runs shielded from the interrupt that may have ended that child.
-bool _still_installed(const std::string& distribution) {
+// Whether the distribution is still installed, asked even when an interrupt is pending: an
+// interrupted uninstall may have removed it already.
+bool _still_installed(const std::string& distribution, Children& children) {
     const platform::InterruptShield shield;
-    for (const auto& distribution_info : pyenv::installed_distributions()) {
-        if (pkgkit::canonicalize_name(distribution_info.name) == distribution) return true;
+    for (const auto& installed : children.installed_distributions()) {
+        if (pkgkit::canonicalize_name(installed.name) == distribution) return true;
     }
     return false;
 }
 
+// Keeps the record of installed packages in step with one package's outcome. `installed_before`
+// holds, for an uninstall, the canonical names of the distributions installed when the run began.
+void _record_outcome(const std::string& package, bool was_successful, const PipRun& run,
+                     std::set<std::string>& installed_before, Children& children) {
+    // An install from a folder is recorded too: on the offline machine the uninstall has no
+    // catalogue to fall back on.
+    if (run.action == PipAction::Install && was_successful) {
+        ledgerfile::store_package_name(package);
+    }
+    if (run.action != PipAction::Uninstall) return;
+    // The record is per user, and pip skips with status 0 a package that only some other
+    // environment holds: entries go only for a distribution this environment held and no longer
+    // holds. A child that failed after the removal (an interrupt, a broken pipe) still takes
+    // them when the distribution is gone.
+    const std::string distribution =
+        pkgkit::canonicalize_name(std::string_view(package).substr(0, package.find('[')));
+    if (installed_before.count(distribution) != 0 &&
+        (was_successful || !_still_installed(distribution, children))) {
+        installed_before.erase(distribution);
+        ledgerfile::remove_distribution(package);
+    }
+}
+
 }  // namespace
 
-void _stop_if_interrupted() {
-    if (const int signal_number = platform::pending_interrupt(); signal_number != 0) {
-        throw Interrupted(signal_number);
-    }
-}
-
 bool _is_valid_package_text(std::string_view text) {
-    const std::size_t open = text.find('[');
-    if (open == std::string_view::npos) return _is_valid_package_name(text);
-    if (!_is_valid_package_name(text.substr(0, open)) || text.back() != ']') return false;
-    // Extras: one or more names separated by commas, blanks allowed around each.
-    std::string_view extras = text.substr(open + 1, text.size() - open - 2);
-    if (extras.find_first_not_of(" \t") == std::string_view::npos) return true;  // "name[]"
-    while (true) {
-        const std::size_t comma = extras.find(',');
-        std::string_view extra = extras.substr(0, comma);
-        while (!extra.empty() && (extra.front() == ' ' || extra.front() == '\t')) {
-            extra.remove_prefix(1);
+    return pkgkit::parse_package_text(text).has_value();
+}
+
+void _check_package_texts(const std::vector<std::string>& packages) {
+    for (const auto& package : packages) {
+        if (!_is_valid_package_text(package)) {
+            throw ValueError("Invalid package name '" + package + "': not passed to pip.");
         }
-        while (!extra.empty() && (extra.back() == ' ' || extra.back() == '\t')) {
-            extra.remove_suffix(1);
-        }
-        if (!_is_valid_package_name(extra)) return false;
-        if (comma == std::string_view::npos) return true;
-        extras.remove_prefix(comma + 1);
     }
 }
 
-InventorySnapshot _take_inventory_snapshot() {
+InventorySnapshot _take_inventory_snapshot(Children& children) {
     InventorySnapshot snapshot;
-    for (auto& distribution : pyenv::installed_distributions()) {
+    for (auto& distribution : children.installed_distributions()) {
         snapshot.versions.set(distribution.name, distribution.version);
         snapshot.names.push_back(std::move(distribution.name));
     }
@@ -92,143 +129,95 @@ InventorySnapshot _take_inventory_snapshot() {
 
 std::string _index_url() { return "https://" + std::string(config::PYPI_URL) + "/"; }
 
-PipCommand _build_pip_command(const std::string& interpreter, std::string_view action,
-                              const std::string& package_token, const OptionalText& index_url,
-                              bool upgrade, const std::vector<std::string>& extra_options) {
+PipCommand _build_pip_command(const PipCommandParts& parts) {
     PipCommand command;
-    command.argv = {interpreter, "-m", "pip"};
-    for (auto& word : _action_words(action)) command.argv.push_back(std::move(word));
-    command.argv.push_back(package_token);
-    command.printable = "\npip " + std::string(action) + " " + package_token;
-
-    auto append = [&command](const std::string& word) {
-        command.argv.push_back(word);
+    command.argv = {parts.interpreter, "-m", "pip"};
+    command.printable = "\npip";
+    auto append = [&command](std::string_view word) {
+        command.argv.emplace_back(word);
         command.printable += ' ';
         command.printable += word;
     };
-    if (_non_empty(index_url)) {
+    for (const std::string_view word : constants::pip_words(parts.action)) {
+        if (!word.empty()) append(word);
+    }
+    append(parts.package_token);
+    if (_non_empty(parts.index_url)) {
         append("--index-url");
-        append(*index_url);
+        append(*parts.index_url);
         for (const auto host : constants::TRUSTED_HOSTS) {
             append("--trusted-host");
-            append(std::string(host));
+            append(host);
         }
     }
-    if (upgrade) append("--upgrade");
-    for (const auto& word : extra_options) append(word);
+    if (parts.upgrade) append("--upgrade");
+    for (const auto& word : parts.extra_options) append(word);
     return command;
 }
 
-PackageStatus _perform_pip_action(std::string_view action, const std::vector<std::string>& packages,
-                                  const OptionalText& version, const OptionalText& index_url,
-                                  const std::vector<std::string>& extra_options, bool show_version,
-                                  bool debug, bool upgrade, PackageStatus package_status,
-                                  const OrderedMap<std::string>* inventory_before) {
-    // Checked before anything runs, so a text that pip would read as an option never reaches a
-    // command line and no package of the call is half done.
-    for (const auto& package : packages) {
-        if (!_is_valid_package_text(package)) {
-            throw ValueError("Invalid package name '" + package + "': not passed to pip.");
-        }
+VersionPlan _plan_version(const std::string& package, const PipRun& run) {
+    if (run.offline) return {};
+    const bool is_connectors = constants::is_connectors_package(package);
+    if ((_non_empty(run.version) || _non_empty(run.index_url)) && !is_connectors) {
+        return {.source = _non_empty(run.version) ? VersionPlan::Source::Given
+                                                  : VersionPlan::Source::LookUp,
+                .pin = !run.upgrade};
     }
+    // The connectors package is never pinned: the version found only labels its progress line,
+    // which an uninstall's line never shows, so an uninstall asks no index about it.
+    if (is_connectors && run.action != PipAction::Uninstall) {
+        return {.source = VersionPlan::Source::LookUp, .pin = false};
+    }
+    return {};
+}
 
+PackageStatus _perform_pip_action(PipRun run, Children& children) {
     // Only an install's outcome line compares versions; each inventory costs an interpreter child.
-    OrderedMap<std::string> installed_packages_with_versions;
-    if (action == "install" && !packages.empty()) {
-        installed_packages_with_versions =
-            inventory_before != nullptr
-                ? *inventory_before
-                : pkgkit::list_current_installed_packages_with_their_version();
+    if (run.action == PipAction::Install && !run.packages.empty() &&
+        !run.installed_versions.has_value()) {
+        run.installed_versions = _take_inventory_snapshot(children).versions;
     }
-    const std::string interpreter = packages.empty() ? std::string() : pyenv::interpreter_path();
-
-    // An uninstall removes entries from the record only for a distribution that is installed in
-    // this environment: the record is per user, and pip skips, with status 0, a package that some
-    // other environment holds.
-    const bool uninstalling = action.find("uninstall") != std::string_view::npos;
-    std::set<std::string> installed_distributions;
-    if (uninstalling && !packages.empty()) {
-        for (const auto& name : _take_inventory_snapshot().names) {
-            installed_distributions.insert(pkgkit::canonicalize_name(name));
+    const std::string interpreter = run.packages.empty() ? std::string() : children.interpreter();
+    std::set<std::string> installed_before;
+    if (run.action == PipAction::Uninstall && !run.packages.empty()) {
+        for (const auto& name : _take_inventory_snapshot(children).names) {
+            installed_before.insert(pkgkit::canonicalize_name(name));
         }
     }
 
-    bool online_access = true;
-    for (const auto& option : extra_options) {
-        if (option == "--no-index") online_access = false;
-    }
-
-    // Kept from one package to the next on purpose: only a look-up changes it.
-    std::optional<std::string> package_version;
-    for (const auto& package : packages) {
-        _stop_if_interrupted();
-        const bool is_connectors = constants::is_connectors_package(package);
-        const bool use_version = (_non_empty(version) || _non_empty(index_url)) && !is_connectors;
-
-        std::string package_name = package;
-        if (use_version && online_access) {
-            package_version = _non_empty(version)
-                                  ? version
-                                  : pkgkit::get_latest_package_version(package, index_url);
-            if (!upgrade && package_version.has_value() && !package_version->empty()) {
-                package_name = package + "==" + *package_version;
-            }
-        } else if (is_connectors && online_access) {
-            // Never pinned: the version found only labels the progress line.
-            package_version = pkgkit::get_latest_package_version(package, index_url);
+    // Kept from one package to the next on purpose: only a look-up or a given version changes it.
+    OptionalText package_version;
+    for (const auto& package : run.packages) {
+        platform::throw_if_interrupted();
+        const VersionPlan plan = _plan_version(package, run);
+        if (plan.source == VersionPlan::Source::Given) package_version = run.version;
+        if (plan.source == VersionPlan::Source::LookUp) {
+            package_version = children.latest_version(package, run.index_url);
+            // A look-up is a child of its own: an interrupt during it stops the run before the
+            // package's own child starts.
+            platform::throw_if_interrupted();
         }
-        // A look-up is a child of its own: an interrupt during it stops the run before the
-        // package's own child starts.
-        _stop_if_interrupted();
+        const bool pinned = plan.pin && plan.source != VersionPlan::Source::Kept &&
+                            _non_empty(package_version);
 
         const PipCommand command =
-            _build_pip_command(interpreter, action, package_name, index_url, upgrade, extra_options);
-        LOGGER.debug("Launching subprocess with: " + command.printable);
+            _build_pip_command({.interpreter = interpreter,
+                                .action = run.action,
+                                .package_token = pinned ? package + "==" + *package_version : package,
+                                .index_url = run.index_url,
+                                .upgrade = run.upgrade,
+                                .extra_options = run.extra_options});
+        LOGGER.debug("Launching subprocess with: ", pkgkit::mask_url_credentials(command.printable));
 
-        int returncode = constants::ERROR;
-        // A line that cannot be written (a full disk, a closed pipe) must not cost the package its
-        // record: the child is waited for and its outcome kept, then the failure ends the run.
-        std::exception_ptr output_failure;
-        if (debug) {
-            termwrite::print_message(command.printable);
-            // Our buffered lines must reach the terminal before the child's own output does.
-            std::cout.flush();
-            std::fflush(stdout);
-            auto process = platform::Process::spawn(command.argv);
-            returncode = process.wait();
-        } else {
-            auto process = platform::Process::spawn(
-                command.argv, {platform::Stream::Discard, platform::Stream::Discard});
-            try {
-                termwrite::display_progress_animation(process, package, package_version,
-                                                      std::string(action),
-                                                      &installed_packages_with_versions, upgrade,
-                                                      show_version);
-            } catch (const OSError&) {
-                output_failure = std::current_exception();
-            }
-            returncode = process.wait();
-        }
-
+        const ChildEnd end = _run_one_child(command, package, package_version, run, children);
         // A child ended by a signal has a negative status: a failure like any other non-zero one.
-        const bool was_successful = returncode == constants::SUCCESS;
-        package_status.set(package, was_successful);
-        if (action == "install" && extra_options.empty() && was_successful) {
-            ledgerfile::store_package_name(package);
-        }
-        if (uninstalling) {
-            const std::string distribution =
-                pkgkit::canonicalize_name(std::string_view(package).substr(0, package.find('[')));
-            if (installed_distributions.count(distribution) != 0 &&
-                (was_successful || !_still_installed(distribution))) {
-                installed_distributions.erase(distribution);
-                ledgerfile::remove_distribution(package);
-            }
-        }
-        if (output_failure) std::rethrow_exception(output_failure);
-        _stop_if_interrupted();
+        const bool was_successful = end.status == constants::SUCCESS;
+        run.package_status.set(package, was_successful);
+        _record_outcome(package, was_successful, run, installed_before, children);
+        if (end.output_failure) std::rethrow_exception(end.output_failure);
+        platform::throw_if_interrupted();
     }
-    return package_status;
+    return std::move(run.package_status);
 }
 
 }  // namespace tessel_installer::installer

@@ -1,14 +1,16 @@
 // Child processes. One declaration here; process_posix.cpp (posix_spawn) and process_win32.cpp
 // (CreateProcessW) implement it. Children are started from an argument vector, never through a
-// shell, and inherit the working directory and the environment unchanged. Each child leads a
-// process group of its own (a job object on Windows), and when it ends, whatever it left running
-// in that group is ended too: no process of a run outlives it.
+// shell, and inherit the working directory and the environment (with the variables that
+// SpawnOptions::environment sets). Each child leads a process group of its own (a job object on
+// Windows), and when it ends, whatever it left running in that group is ended too: no process of a
+// run outlives it.
 #pragma once
 
 #include <chrono>
 #include <memory>
 #include <optional>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace tessel_installer::platform {
@@ -23,6 +25,8 @@ enum class Stream {
 struct SpawnOptions {
     Stream out = Stream::Inherit;
     Stream err = Stream::Inherit;
+    // Variables the child gets on top of ours (NAME, value), replacing ours of the same name.
+    std::vector<std::pair<std::string, std::string>> environment = {};
 };
 
 class Process {

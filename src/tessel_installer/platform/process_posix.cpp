@@ -341,10 +341,28 @@ Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions option
     for (const auto& arg : argv) c_argv.push_back(const_cast<char*>(arg.c_str()));
     c_argv.push_back(nullptr);
 
+    // The inherited environment with the requested variables replaced or added.
+    std::vector<std::string> env_texts;
+    std::vector<char*> c_env;
+    char** child_env = environ;
+    if (!options.environment.empty()) {
+        for (char** entry = environ; *entry != nullptr; ++entry) {
+            const std::string_view text(*entry);
+            const std::string_view name = text.substr(0, text.find('='));
+            const bool replaced = std::any_of(options.environment.begin(), options.environment.end(),
+                                              [&](const auto& set) { return set.first == name; });
+            if (!replaced) c_env.push_back(*entry);
+        }
+        for (const auto& [name, value] : options.environment) env_texts.push_back(name + "=" + value);
+        for (auto& text : env_texts) c_env.push_back(text.data());
+        c_env.push_back(nullptr);
+        child_env = c_env.data();
+    }
+
     pid_t pid = -1;
     // posix_spawnp reports a program that cannot be executed (missing, not executable) through its
     // result, so such a failure never looks like a child that ran and exited with 127.
-    int rc = posix_spawnp(&pid, program.c_str(), actions.get(), attr.get(), c_argv.data(), environ);
+    int rc = posix_spawnp(&pid, program.c_str(), actions.get(), attr.get(), c_argv.data(), child_env);
     if (rc != 0) throw OSError("cannot start " + program + ": " + errno_text(rc));
 
     impl->pid = pid;

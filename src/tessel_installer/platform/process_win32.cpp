@@ -9,6 +9,8 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <cwchar>
+#include <string_view>
 #include <thread>
 #include <utility>
 
@@ -232,6 +234,36 @@ Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions option
     info.StartupInfo.hStdError = err;
     info.lpAttributeList = attributes.get();
 
+    // The inherited environment with the requested variables replaced or added (names compared
+    // without regard to case, as Windows does), as the block of NUL-terminated entries it wants.
+    std::wstring env_block;
+    if (!options.environment.empty()) {
+        auto same_name = [](std::wstring_view a, std::wstring_view b) {
+            return a.size() == b.size() &&
+                   CompareStringOrdinal(a.data(), static_cast<int>(a.size()), b.data(),
+                                        static_cast<int>(b.size()), TRUE) == CSTR_EQUAL;
+        };
+        std::vector<std::wstring> names;
+        for (const auto& set : options.environment) names.push_back(widen(set.first));
+        if (wchar_t* inherited = GetEnvironmentStringsW()) {
+            for (const wchar_t* entry = inherited; *entry != L'\0'; entry += wcslen(entry) + 1) {
+                const std::wstring_view text(entry);
+                // Entries such as "=C:=C:\\" name a drive's folder: their name starts after the '='.
+                const std::wstring_view name = text.substr(0, text.find(L'=', 1));
+                if (std::none_of(names.begin(), names.end(),
+                                 [&](const std::wstring& set) { return same_name(set, name); })) {
+                    env_block.append(text);
+                    env_block.push_back(L'\0');
+                }
+            }
+            FreeEnvironmentStringsW(inherited);
+        }
+        for (const auto& [name, value] : options.environment) {
+            env_block += widen(name + "=" + value);
+            env_block.push_back(L'\0');
+        }
+        env_block.push_back(L'\0');
+    }
     UniqueHandle job = make_job();
 
     PROCESS_INFORMATION pi{};
@@ -239,7 +271,8 @@ Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions option
     // Started suspended, so that it is in its job before it can start anything itself.
     if (!CreateProcessW(nullptr, command_line.data(), nullptr, nullptr, TRUE,
                         EXTENDED_STARTUPINFO_PRESENT | CREATE_UNICODE_ENVIRONMENT | CREATE_SUSPENDED,
-                        nullptr, nullptr, &info.StartupInfo, &pi)) {
+                        env_block.empty() ? nullptr : env_block.data(), nullptr,
+                        &info.StartupInfo, &pi)) {
         fail(program, GetLastError());
     }
     UniqueHandle thread(pi.hThread);

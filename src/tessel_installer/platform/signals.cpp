@@ -1,6 +1,7 @@
 // The state that the interrupt handlers of both platforms record, and its readers.
 #include <csignal>
 
+#include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/signal_state.hpp"
 #include "tessel_installer/platform/signals.hpp"
 
@@ -24,6 +25,12 @@ void detail::record_signal(int signal_number) noexcept {
 int pending_interrupt() noexcept { return static_cast<int>(g_pending); }
 
 int pending_termination() noexcept { return static_cast<int>(g_termination); }
+
+void throw_if_interrupted() {
+    if (const int signal_number = pending_interrupt(); signal_number != 0) {
+        throw Interrupted(signal_number);
+    }
+}
 
 unsigned long interrupt_count() noexcept { return static_cast<unsigned long>(g_count); }
 

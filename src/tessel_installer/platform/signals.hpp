@@ -16,6 +16,10 @@ void install_interrupt_handlers();
 // The first signal recorded since the handlers were installed, or 0.
 int pending_interrupt() noexcept;
 
+// Throws Interrupted for the first signal recorded, if any: the loops call it where stopping
+// leaves nothing half done.
+void throw_if_interrupted();
+
 // The first termination request (SIGTERM or SIGHUP) recorded, or 0. A child leads a process group
 // of its own, so neither Ctrl-C nor a termination request reaches it from outside: the waits for a
 // child pass every interrupt on to the child's group.

@@ -3,6 +3,8 @@ the stand-in python.exe as the interpreter, and what the stand-in received."""
 
 from __future__ import annotations
 
+import hashlib
+import json
 import os
 import signal
 import subprocess
@@ -127,10 +129,37 @@ def test_install_from_a_folder_of_wheels(win_venv, run_win, tmp_path, record_lin
         (folder / name).write_bytes(b"")
     result = run_win("install", "--folder", "Z:" + str(folder).replace("/", "\\"), venv=win_venv)
     assert (result.returncode, result.stderr) == (0, ""), result.stdout
+    assert result.stdout.startswith("Notice! The folder has no manifest (tessel-bundle.json); its "
+                                    "files were not verified.\n\nInstalling Tessel Enterprise:\n")
     actions = pip_actions(win_venv)
     assert [a[1] for a in actions] == ["tessel-enterprise", "bundle-alder"]
     assert all("--no-index" in a and "--find-links" in a for a in actions)
-    assert record_lines()[0] is None  # an offline install from a folder is not recorded
+    # Recorded as an online install is, for an uninstall on the machine without network.
+    assert record_lines()[0] == ["tessel-enterprise", "bundle-alder"]
+
+
+def test_a_folder_checked_against_its_manifest(win_venv, run_win, tmp_path, record_lines):
+    folder = tmp_path / "bundle"
+    folder.mkdir()
+    wheel = folder / "bundle_alder-1.1.0-py3-none-any.whl"
+    wheel.write_bytes(b"PK\x05\x06" + bytes(18))
+    manifest = {"schema": 1, "packages": {"bundle-alder": "bundle"},
+                "files": [{"name": wheel.name, "size": 22,
+                           "sha256": hashlib.sha256(wheel.read_bytes()).hexdigest()}]}
+    (folder / "tessel-bundle.json").write_text(json.dumps(manifest))
+    windows_folder = "Z:" + str(folder).replace("/", "\\")
+    result = run_win("install", "--folder", windows_folder, venv=win_venv)
+    assert (result.returncode, result.stderr) == (0, ""), result.stdout
+    assert result.stdout.startswith("\nInstalling Bundles:\n")
+    assert [a[1] for a in pip_actions(win_venv)] == ["bundle-alder"]
+
+    wheel.write_bytes(b"PK\x05\x07" + bytes(18))  # one byte changed
+    refused = run_win("install", "--folder", windows_folder, venv=win_venv)
+    assert (refused.returncode, refused.stdout) == (1, "")
+    assert refused.stderr == (f"tessel-installer: error: the folder '{windows_folder}' failed its "
+                              "check against tessel-bundle.json, nothing was installed: "
+                              f"'{wheel.name}' does not match its SHA-256 in the manifest\n")
+    assert len(pip_actions(win_venv)) == 1  # no child for the refused folder
 
 
 def test_uninstall_from_the_record_then_from_the_catalogue(sandbox, win_venv, run_win,

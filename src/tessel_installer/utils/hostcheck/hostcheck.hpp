@@ -39,9 +39,10 @@ std::string get_architecture();
 pkgkit::Version get_python_version_code();
 std::string get_current_platform_tag();
 std::set<std::string> get_user_supported_tags();
-// Every fact of the record, the interpreter's from one interpreter child. Throws RuntimeError when
-// the environment has no pip.
-SystemInfo get_system_info();
+// Every fact of the record, the system's first, then the interpreter's from one interpreter child,
+// which are also left in facts_read when given (the report validates their version numbers).
+// Throws RuntimeError when the environment has no pip.
+SystemInfo get_system_info(pyenv::InterpreterFacts* facts_read = nullptr);
 
 // Keys of the failed requirements, in order: "python_version", "system_bit". The interpreter's
 // version is queried afresh.

@@ -4,6 +4,9 @@
 
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/platform/environment.hpp"
+#include "tessel_installer/preflight.hpp"
+#include "tessel_installer/pyenv.hpp"
 #include "tessel_installer/terminal_text.hpp"
 #include "tessel_installer/utils/hostcheck/host_facts.hpp"
 #include "tessel_installer/utils/hostcheck/hostcheck.hpp"
@@ -53,6 +56,10 @@ int _print_report(const SystemInfo& info, const std::vector<std::string>& errors
     print_message("Python Version: " + terminal_safe(info.python_version) + mark("python_version"));
     print_message("System bit: " + terminal_safe(info.system_bit) + mark("system_bit"));
     print_message("Pip version: " + terminal_safe(info.pip_version));
+    // The pre-flight's findings about the environment, one requirement line each (already safe).
+    for (const auto& error : errors) {
+        if (error.rfind("Environment: ", 0) == 0) print_message(error + " (!)");
+    }
     print_message(std::string("\nResult: ") + (errors.empty() ? "Passed" : "Failed"));
     if (errors.empty()) {
         print_message("Your system meets the technical requirements for Tessel Enterprise.");
@@ -69,12 +76,16 @@ int _print_report(const SystemInfo& info, const std::vector<std::string>& errors
 int print_check_results() {
     termwrite::print_message("Verifying system requirements for Tessel Enterprise: \n");
     // One interpreter child gives the record and the version that the validation reads.
-    const OsInfo os = get_os_info();
-    const pyenv::InterpreterFacts facts = pyenv::interpreter_facts();
-    const SystemInfo info = _system_info_from(os, _architecture(facts.build_platform), facts,
-                                              _processor());
-    const std::vector<std::string> errors =
+    pyenv::InterpreterFacts facts;
+    const SystemInfo info = get_system_info(&facts);
+    std::vector<std::string> errors =
         validate_hostcheck(info, _python_version_code(facts.major, facts.minor));
+    for (auto& finding : pyenv::preflight_findings(
+             facts, pyenv::TargetUse::Check,
+             [](const char* name) { return platform::environment_variable(name); },
+             pyenv::interpreter_path())) {
+        errors.push_back(std::move(finding.requirement));
+    }
     return _print_report(info, errors);
 }
 

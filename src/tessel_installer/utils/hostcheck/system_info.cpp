@@ -30,9 +30,10 @@ std::set<std::string> get_user_supported_tags() {
     return {tags.begin(), tags.end()};
 }
 
-SystemInfo get_system_info() {
+SystemInfo get_system_info(pyenv::InterpreterFacts* facts_read) {
     const OsInfo os = get_os_info();
     const pyenv::InterpreterFacts facts = pyenv::interpreter_facts();
+    if (facts_read != nullptr) *facts_read = facts;
     return _system_info_from(os, _architecture(facts.build_platform), facts, _processor());
 }
 

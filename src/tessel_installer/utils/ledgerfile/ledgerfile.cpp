@@ -115,9 +115,7 @@ void lock_record(detail::RecordLock& lock, const fs::path& record) {
     auto step = std::chrono::milliseconds(1);
     bool told = false;
     while (!lock.try_lock()) {
-        if (const int signal_number = platform::pending_interrupt(); signal_number != 0) {
-            throw Interrupted(signal_number);
-        }
+        platform::throw_if_interrupted();
         if (!told && Clock::now() - start >= kBeforeTelling) {
             told = true;
             const std::string line =
@@ -239,12 +237,12 @@ void store_package_name(const std::string& package) {
     if (interrupted) std::rethrow_exception(interrupted);
 }
 
-std::set<std::string> read_stored_packages() {
+std::optional<std::set<std::string>> read_stored_packages() {
     const fs::path file = package_file();
     const auto folder = open_folder(file.parent_path());
     const auto content =
         folder ? detail::read_whole_file(*folder, PACKAGE_FILE_NAME) : std::optional<std::string>();
-    if (!content) throw FileNotFoundError("No stored package file found.");
+    if (!content) return std::nullopt;
     return _parse_record_text(*content, file);
 }
 

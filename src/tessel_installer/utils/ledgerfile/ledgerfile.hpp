@@ -3,6 +3,7 @@
 #pragma once
 
 #include <filesystem>
+#include <optional>
 #include <set>
 #include <string>
 #include <string_view>
@@ -26,10 +27,10 @@ std::filesystem::path config_path();
 // Appends the name unless a line already names it. Never throws for file problems: a failed write
 // is logged to standard error.
 void store_package_name(const std::string& package);
-// The distinct names of the record. Throws FileNotFoundError("No stored package file found.") when
-// the file does not exist; other read errors propagate as OSError kinds, undecodable text as
+// The distinct names of the record, or none when the file does not exist: no record yet is an
+// ordinary state, not an error. Other read errors propagate as OSError kinds, undecodable text as
 // ValueError.
-std::set<std::string> read_stored_packages();
+std::optional<std::set<std::string>> read_stored_packages();
 // Throws the OSError kind of the first obstacle to a later rewrite of an existing record: its lock
 // cannot be opened or created, or its folder does not let us create the rewrite's temporary file.
 void check_package_file_rewritable();

@@ -12,8 +12,7 @@ namespace {
 
 bool has_base_prefix(std::string_view name) noexcept { return name.starts_with(BASE_PREFIX); }
 
-template <typename Names>
-NameLists split_by_prefix(const Names& names) {
+NameLists split_by_prefix(const std::vector<std::string>& names) {
     NameLists result;
     for (const auto& name : names) {
         (has_base_prefix(name) ? result.first : result.second).push_back(name);
@@ -40,14 +39,6 @@ NameLists split_base_and_bundles(const OrderedMap<std::string>& packages, bool u
     std::sort(result.first.begin(), result.first.end());
     std::sort(result.second.begin(), result.second.end());
     return result;
-}
-
-NameLists split_base_and_bundles_by_name(const std::vector<std::string>& names) {
-    return split_by_prefix(names);
-}
-
-NameLists split_base_and_bundles_by_name(const std::set<std::string>& names) {
-    return split_by_prefix(names);
 }
 
 bool check_is_tessel_enterprise_included(const std::vector<std::string>& packages) {

@@ -1,47 +1,18 @@
 // The inventory of the target environment and the newest version an index offers.
+#include <cstdio>
 #include <string_view>
+
+#include "tessel_installer/constants.hpp"
 
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/process.hpp"
 #include "tessel_installer/pyenv.hpp"
+#include "tessel_installer/utils/pkgkit/pip_child.hpp"
 #include "tessel_installer/utils/pkgkit/pkgkit.hpp"
+#include "tessel_installer/utils/pkgkit/unicode_text.hpp"
 
 namespace tessel_installer::pkgkit {
 namespace {
-
-constexpr std::string_view kAvailablePrefix = "Available versions: ";
-
-// Splits text into lines at every line break Python's str.splitlines() knows: \n, \r\n, \r, \v,
-// \f, the file/group/record separators, and (in UTF-8) NEL, LINE SEPARATOR, PARAGRAPH SEPARATOR.
-std::vector<std::string_view> split_lines(std::string_view text) {
-    std::vector<std::string_view> lines;
-    std::size_t start = 0;
-    std::size_t i = 0;
-    while (i < text.size()) {
-        std::size_t width = 0;
-        const unsigned char c = static_cast<unsigned char>(text[i]);
-        if (c == '\r') {
-            width = (i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
-        } else if (c == '\n' || c == '\v' || c == '\f' || c == 0x1c || c == 0x1d || c == 0x1e) {
-            width = 1;
-        } else if (c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x85) {
-            width = 2;
-        } else if (c == 0xe2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
-                   (static_cast<unsigned char>(text[i + 2]) == 0xa8 ||
-                    static_cast<unsigned char>(text[i + 2]) == 0xa9)) {
-            width = 3;
-        }
-        if (width == 0) {
-            ++i;
-            continue;
-        }
-        lines.push_back(text.substr(start, i - start));
-        i += width;
-        start = i;
-    }
-    if (start < text.size()) lines.push_back(text.substr(start));
-    return lines;
-}
 
 std::string command_text(const std::vector<std::string>& args) {
     std::string text;
@@ -50,6 +21,16 @@ std::string command_text(const std::vector<std::string>& args) {
         text += arg;
     }
     return text;
+}
+
+// One line before the package's progress line: the index offered a version that cannot be a pin.
+void _print_ignored_version(const std::string& package_name, const std::string& listed) {
+    const std::string line = "Warning: the index lists " + text::terminal_safe(listed) +
+                             " as the newest version of " + text::terminal_safe(package_name) +
+                             ", which is not a valid version; it is ignored and not pinned.\n";
+    if (std::fputs(line.c_str(), stdout) == EOF || std::fflush(stdout) == EOF) {
+        throw OSError("cannot write to standard output");
+    }
 }
 
 }  // namespace
@@ -73,25 +54,29 @@ std::optional<std::string> get_latest_package_version(const std::string& package
     if (index_url && !index_url->empty()) {
         cmd.push_back("--index-url");
         cmd.push_back(*index_url);
+        // The same trusted hosts as the install: a certificate pip cannot check would otherwise
+        // fail the look-up silently and leave the install unpinned.
+        for (const auto host : constants::TRUSTED_HOSTS) {
+            cmd.emplace_back("--trusted-host");
+            cmd.emplace_back(host);
+        }
     }
-    const auto done =
-        platform::run(cmd, {platform::Stream::Capture, platform::Stream::Capture});
+    // The user's quiet mode and extra package sources must not decide what is read or found.
+    const auto done = platform::run(
+        cmd, {platform::Stream::Capture, platform::Stream::Capture, lookup_environment()});
     if (done.returncode != 0) return std::nullopt;
 
-    for (std::string_view line : split_lines(done.out)) {
-        if (line.substr(0, kAvailablePrefix.size()) != kAvailablePrefix) continue;
-        std::string text_versions;
-        for (std::size_t pos = 0;;) {
-            std::size_t hit = line.find(kAvailablePrefix, pos);
-            text_versions.append(line.substr(pos, hit == std::string_view::npos ? hit : hit - pos));
-            if (hit == std::string_view::npos) break;
-            pos = hit + kAvailablePrefix.size();
-        }
-        // pip lists the newest version first; the piece is taken as it stands.
-        return text_versions.substr(0, text_versions.find(','));
+    const IndexListing listing = read_index_versions(done.out);
+    if (!listing.has_line) {
+        throw RuntimeError("pip printed no \"Available versions: \" line: " +
+                           mask_url_credentials(command_text(cmd)) +
+                           (done.out.empty() ? std::string(" (no output)")
+                                             : "\n" + mask_url_credentials(done.out)));
     }
-    throw RuntimeError("pip printed no \"Available versions: \" line: " + command_text(cmd) +
-                       (done.out.empty() ? std::string(" (no output)") : "\n" + done.out));
+    if (!listing.version) {
+        _print_ignored_version(package_name, listing.listed);
+    }
+    return listing.version;
 }
 
 }  // namespace tessel_installer::pkgkit

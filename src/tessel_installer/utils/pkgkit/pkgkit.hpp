@@ -3,6 +3,7 @@
 // into the base package and bundles.
 #pragma once
 
+#include <cstddef>
 #include <optional>
 #include <set>
 #include <string>
@@ -66,6 +67,20 @@ std::optional<std::string> get_latest_package_version(
 // The name prefix that marks the base package.
 inline constexpr std::string_view BASE_PREFIX = "tessel-enterprise";
 
+// The length of the distribution name at the start of the text: ASCII letters and digits at both
+// ends, letters, digits, '.', '_' and '-' between, as far as it goes; 0 when none starts there.
+std::size_t distribution_name_length(std::string_view text) noexcept;
+
+// A package text split into its distribution name and its extras, as written.
+struct PackageText {
+    std::string name;
+    std::vector<std::string> extras;  // in order; empty for "name" and "name[]"
+};
+
+// A distribution name, optionally followed by extras in brackets ("name[extra]", "name[a, b]",
+// blanks allowed around each extra, "name[]"); none for any other text.
+std::optional<PackageText> parse_package_text(std::string_view text);
+
 // Trims Unicode white space and lower-cases.
 std::string clean_path(std::string_view path);
 
@@ -83,8 +98,6 @@ using NameLists = std::pair<std::vector<std::string>, std::vector<std::string>>;
 // kinds dropped. By name (use_product_type false): names starting with BASE_PREFIX are base.
 NameLists split_base_and_bundles(const OrderedMap<std::string>& packages,
                                  bool use_product_type = true);
-NameLists split_base_and_bundles_by_name(const std::vector<std::string>& names);
-NameLists split_base_and_bundles_by_name(const std::set<std::string>& names);
 
 // True when any name starts with BASE_PREFIX.
 bool check_is_tessel_enterprise_included(const std::vector<std::string>& packages);

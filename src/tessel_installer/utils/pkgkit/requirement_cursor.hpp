@@ -42,17 +42,11 @@ struct Cursor {
 
 // A name or extra: letters and digits, with runs of '-', '_' and '.' only between them.
 inline bool read_identifier(Cursor& c, std::string_view& out) noexcept {
-    const std::size_t start = c.pos;
-    if (!text::is_ascii_alnum(c.peek())) return false;
-    while (text::is_ascii_alnum(c.peek())) ++c.pos;
-    for (;;) {
-        std::size_t j = c.pos;
-        while (j < c.whole.size() && (c.whole[j] == '-' || c.whole[j] == '_' || c.whole[j] == '.')) ++j;
-        if (j >= c.whole.size() || !text::is_ascii_alnum(c.whole[j])) break;
-        c.pos = j;
-        while (text::is_ascii_alnum(c.peek())) ++c.pos;
-    }
-    out = c.whole.substr(start, c.pos - start);
+    if (c.at_end()) return false;
+    const std::size_t length = distribution_name_length(c.whole.substr(c.pos));
+    if (length == 0) return false;
+    out = c.whole.substr(c.pos, length);
+    c.pos += length;
     return true;
 }
 

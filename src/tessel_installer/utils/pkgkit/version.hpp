@@ -49,16 +49,11 @@ public:
     // white space, a leading 'v' and any letter case are accepted.
     static std::optional<Version> parse(std::string_view text);
 
-    const Number& epoch() const noexcept { return epoch_; }
     const std::vector<Number>& release() const noexcept { return release_; }
     const std::optional<PreRelease>& pre() const noexcept { return pre_; }
     const std::optional<Number>& post() const noexcept { return post_; }
     const std::optional<Number>& dev() const noexcept { return dev_; }
     const std::vector<LocalSegment>& local() const noexcept { return local_; }
-
-    bool is_prerelease() const noexcept { return pre_.has_value() || dev_.has_value(); }
-    bool is_postrelease() const noexcept { return post_.has_value(); }
-    bool is_devrelease() const noexcept { return dev_.has_value(); }
 
     // The normalised spelling: "1!2.0rc1.post3.dev4+ubuntu.1".
     std::string to_string() const;

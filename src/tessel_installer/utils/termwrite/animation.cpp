@@ -7,7 +7,7 @@
 #include <string_view>
 
 #include "tessel_installer/constants.hpp"
-#include "tessel_installer/platform/process.hpp"
+#include "tessel_installer/platform/child.hpp"
 #include "tessel_installer/terminal_text.hpp"
 #include "tessel_installer/utils/pkgkit/pkgkit.hpp"
 #include "tessel_installer/utils/termwrite/termwrite.hpp"
@@ -22,40 +22,35 @@ constexpr std::chrono::milliseconds FRAME_INTERVAL{300};
 // before it completely.
 constexpr std::array<std::string_view, 3> FRAME_SUFFIXES{" .  ", " .. ", " ..."};
 
-std::string _label(const std::string& package, const std::optional<std::string>& version,
-                   bool show_version) {
-    if (show_version && version.has_value() && !version->empty()) {
+std::string _label(const ProgressLine& line) {
+    if (line.show_version && line.version.has_value() && !line.version->empty()) {
         // The version may come from the index's answer: shown, never obeyed.
-        return package + " (version " + text::terminal_safe(*version) + ")";
+        return line.package + " (version " + text::terminal_safe(*line.version) + ")";
     }
-    return package;
+    return line.package;
 }
 
-std::string_view _outcome_text(int status, const std::string& package,
-                               const std::optional<std::string>& version,
-                               const std::optional<std::string>& action,
-                               const OrderedMap<std::string>* installed_packages, bool upgrade) {
-    const std::string_view word = action.has_value() ? std::string_view(*action) : "";
-    if (status != constants::SUCCESS) {
+}  // namespace
+
+std::string_view handle_process_exit_code(const ExitCodeFacts& facts) {
+    const std::string_view word = constants::message_key(facts.action);
+    if (facts.status != constants::SUCCESS) {
         // Every status but success is a failure here, a child ended by a signal (negative status)
         // included: the package always gets a line, and its failure is not hidden.
         return constants::ACTION_ERROR_MESSAGE.find(word).value_or("");
     }
-    std::string_view text = constants::ACTION_SUCCESS_MESSAGE.find(word).value_or("");
-    if (word != "install") return text;
+    const std::string_view text = constants::ACTION_SUCCESS_MESSAGE.find(word).value_or("");
+    if (facts.action != PipAction::Install) return text;
 
-    std::optional<std::string> installed_version;
-    if (installed_packages != nullptr && !installed_packages->empty()) {
-        installed_version = installed_packages->get(package);
-    }
-    const bool was_installed = installed_version.has_value() && !installed_version->empty();
+    const bool was_installed =
+        facts.installed_version.has_value() && !facts.installed_version->empty();
     bool is_installed_bigger = false;
     bool is_installed_equal = false;
     if (was_installed) {
-        is_installed_bigger = pkgkit::is_version_bigger(installed_version, version);
-        is_installed_equal = pkgkit::is_version_equal(installed_version, version);
+        is_installed_bigger = pkgkit::is_version_bigger(facts.installed_version, facts.version);
+        is_installed_equal = pkgkit::is_version_equal(facts.installed_version, facts.version);
     }
-    if (upgrade && (is_installed_bigger || is_installed_equal)) {
+    if (facts.upgrade && (is_installed_bigger || is_installed_equal)) {
         return constants::ACTION_SUCCESS_ALREADY_UPDATED.find(word).value_or(text);
     }
     if (was_installed && is_installed_equal) {
@@ -64,14 +59,8 @@ std::string_view _outcome_text(int status, const std::string& package,
     return text;
 }
 
-}  // namespace
-
-void display_progress_animation(platform::Process& process, const std::string& package,
-                                const std::optional<std::string>& version,
-                                const std::optional<std::string>& action,
-                                const OrderedMap<std::string>* installed_packages, bool upgrade,
-                                bool show_version) {
-    const std::string printable_package = _label(package, version, show_version);
+int display_progress_animation(const ProgressLine& line) {
+    const std::string printable_package = _label(line);
     std::array<std::string, 3> frames;
     for (std::size_t i = 0; i < frames.size(); ++i) {
         frames[i] = "\r" + printable_package + std::string(FRAME_SUFFIXES[i]);
@@ -80,30 +69,21 @@ void display_progress_animation(platform::Process& process, const std::string& p
     for (std::size_t frame = 0;; frame = (frame + 1) % frames.size()) {
         print_with_flush(frames[frame]);
         // A termination request is passed on to the child; the frames keep their cadence.
-        if (platform::wait_passing_on_termination(process, FRAME_INTERVAL)) {
-            break;
-        }
+        if (line.process.wait_for_end(FRAME_INTERVAL)) break;
     }
-    handle_process_exit_code(process, package, printable_package, version, action,
-                             installed_packages, upgrade);
-}
-
-void handle_process_exit_code(platform::Process& process, const std::string& package,
-                              const std::string& printable_package,
-                              const std::optional<std::string>& version,
-                              const std::optional<std::string>& action,
-                              const OrderedMap<std::string>* installed_packages, bool upgrade) {
-    const std::optional<int> returncode = process.returncode();
-    const int status = returncode.has_value() ? *returncode : process.wait();
-    const std::string_view text =
-        _outcome_text(status, package, version, action, installed_packages, upgrade);
-
-    std::string line = "\r";
-    line += printable_package;
-    line += " - ";
-    line += text;
-    line += "\n";
-    print_with_flush(line);
+    const int status = line.process.wait();
+    const std::string_view text = handle_process_exit_code({.status = status,
+                                                            .action = line.action,
+                                                            .installed_version = line.installed_version,
+                                                            .version = line.version,
+                                                            .upgrade = line.upgrade});
+    std::string outcome = "\r";
+    outcome += printable_package;
+    outcome += " - ";
+    outcome += text;
+    outcome += "\n";
+    print_with_flush(outcome);
+    return status;
 }
 
 }  // namespace tessel_installer::termwrite

@@ -81,22 +81,20 @@ void print_additional_dependencies_installed(const std::set<std::string>& additi
     print_message(note);
 }
 
-void print_package_summary(std::string_view action, const PackageStatus& package_status,
-                           bool tessel_included) {
-    bool all_success = true;
+bool all_succeeded(const PackageStatus& package_status) noexcept {
     for (const auto& [package, succeeded] : package_status) {
-        if (!succeeded) {
-            all_success = false;
-            break;
-        }
+        if (!succeeded) return false;
     }
-    const auto message = !all_success ? constants::SUMMARY_WARNING_MESSAGE.find(action)
-                         : tessel_included
-                             ? constants::SUMMARY_SUCCESS_MESSAGE.find(action)
-                             : constants::SUMMARY_PARTIAL_SUCCESS_MESSAGE.find(action);
-    // Only install and download have summaries; the key is named as a lookup failure names it.
-    if (!message) throw KeyError("'" + std::string(action) + "'");
-    print_message("\n" + std::string(*message));
+    return true;
+}
+
+void print_package_summary(PipAction action, const PackageStatus& package_status,
+                           bool tessel_included) {
+    const std::string_view key = constants::message_key(action);
+    const auto message = !all_succeeded(package_status) ? constants::SUMMARY_WARNING_MESSAGE.find(key)
+                         : tessel_included ? constants::SUMMARY_SUCCESS_MESSAGE.find(key)
+                                           : constants::SUMMARY_PARTIAL_SUCCESS_MESSAGE.find(key);
+    if (message) print_message("\n" + std::string(*message));
 }
 
 std::optional<std::string> close_standard_output() {

@@ -7,13 +7,20 @@
 #include <string>
 #include <string_view>
 
+#include "tessel_installer/constants.hpp"
 #include "tessel_installer/ordered_map.hpp"
 
 namespace tessel_installer::platform {
-class Process;
+class Child;
 }
 
 namespace tessel_installer::termwrite {
+
+using constants::PipAction;
+
+// True when every package's child succeeded (also for none): the one decision that the summary,
+// the actions and the exit statuses read.
+bool all_succeeded(const PackageStatus& package_status) noexcept;
 
 // Writes the text unchanged, no line break, and flushes at once.
 void print_with_flush(std::string_view text);
@@ -27,24 +34,35 @@ std::optional<std::string> close_standard_output();
 void print_warning_base_connector_package_installed();
 // Prints the additional-dependencies note; nothing for an empty set.
 void print_additional_dependencies_installed(const std::set<std::string>& additional_dependencies);
-// Prints one summary for "install" or "download"; throws KeyError for any other word.
-void print_package_summary(std::string_view action, const PackageStatus& package_status,
+// Prints the one summary of an install or a download (an uninstall has none).
+void print_package_summary(PipAction action, const PackageStatus& package_status,
                            bool tessel_included);
 
-// Animates "LABEL .  " / " .. " / " ..." every 0.3 s until the child ends, then prints the outcome
-// line. The wait ends the moment the child ends.
-void display_progress_animation(platform::Process& process, const std::string& package,
-                                const std::optional<std::string>& version = std::nullopt,
-                                const std::optional<std::string>& action = std::nullopt,
-                                const OrderedMap<std::string>* installed_packages = nullptr,
-                                bool upgrade = false, bool show_version = false);
+// What the outcome text of one package is chosen from.
+struct ExitCodeFacts {
+    int status = constants::ERROR;                // the child's exit status, read once
+    PipAction action = PipAction::Install;
+    std::optional<std::string> installed_version{};  // before the child ran; none when not installed
+    std::optional<std::string> version{};            // the target version; none when unknown
+    bool upgrade = false;
+};
+// The outcome text: the action's failure text for any status but success (a negative one, from a
+// signal, included); after a successful install, "already installed" when the version compares so.
+std::string_view handle_process_exit_code(const ExitCodeFacts& facts);
 
-// Prints "\rLABEL - OUTCOME\n" for a child that has ended.
-void handle_process_exit_code(platform::Process& process, const std::string& package,
-                              const std::string& printable_package,
-                              const std::optional<std::string>& version = std::nullopt,
-                              const std::optional<std::string>& action = std::nullopt,
-                              const OrderedMap<std::string>* installed_packages = nullptr,
-                              bool upgrade = false);
+// One package's progress line and the outcome line that replaces it.
+struct ProgressLine {
+    platform::Child& process;
+    std::string package{};
+    std::optional<std::string> version{};  // the label shows it when show_version is set
+    bool show_version = false;
+    // The rest of what the outcome text is chosen from.
+    PipAction action = PipAction::Install;
+    std::optional<std::string> installed_version{};
+    bool upgrade = false;
+};
+// Animates "LABEL .  " / " .. " / " ..." every 0.3 s until the child ends, then prints
+// "\rLABEL - OUTCOME\n". The wait ends the moment the child ends. Returns the child's exit status.
+int display_progress_animation(const ProgressLine& line);
 
 }  // namespace tessel_installer::termwrite

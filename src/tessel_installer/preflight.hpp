@@ -1,0 +1,36 @@
+// The pre-flight of the target environment: what would make every pip child of an action fail
+// the same way, found from the interpreter's facts before any child starts.
+#pragma once
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "tessel_installer/pyenv.hpp"
+
+namespace tessel_installer::pyenv {
+
+// What the environment is used for; pip applies each refusal to some of its commands only.
+enum class TargetUse { Check, Install, Uninstall, Download };
+
+// One finding: the requirement line of the check report and the error line of an action.
+struct PreflightFinding {
+    std::string requirement;
+    std::string action_error;
+};
+
+// The findings for `use`, in a fixed order: no pip, an externally managed interpreter outside a
+// venv (unless PIP_BREAK_SYSTEM_PACKAGES is set, pip's own opt-out), PIP_REQUIRE_VIRTUALENV
+// outside a venv, a site-packages that cannot be written (install and uninstall, unless
+// PIP_USER puts packages in the user's site). The check report leaves a missing pip to its own
+// line. `environment` looks up a variable; `python` is the interpreter's path as shown.
+std::vector<PreflightFinding> preflight_findings(
+    const InterpreterFacts& facts, TargetUse use,
+    const std::function<std::optional<std::string>(const char*)>& environment,
+    const std::string& python);
+
+// For an action: throws RuntimeError with the first finding's error line. One interpreter child.
+void check_target_environment(TargetUse use);
+
+}  // namespace tessel_installer::pyenv

@@ -1,0 +1,118 @@
+// The environment of pip children, the look-up's output and masked addresses.
+#include "tessel_installer/utils/pkgkit/pip_child.hpp"
+
+#include "tessel_installer/utils/pkgkit/version.hpp"
+
+namespace tessel_installer::pkgkit {
+namespace {
+
+constexpr std::string_view kAvailablePrefix = "Available versions: ";
+
+// Splits text into lines at every line break Python's str.splitlines() knows: \n, \r\n, \r, \v,
+// \f, the file/group/record separators, and (in UTF-8) NEL, LINE SEPARATOR, PARAGRAPH SEPARATOR.
+std::vector<std::string_view> split_lines(std::string_view text) {
+    std::vector<std::string_view> lines;
+    std::size_t start = 0;
+    std::size_t i = 0;
+    while (i < text.size()) {
+        std::size_t width = 0;
+        const unsigned char c = static_cast<unsigned char>(text[i]);
+        if (c == '\r') {
+            width = (i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
+        } else if (c == '\n' || c == '\v' || c == '\f' || c == 0x1c || c == 0x1d || c == 0x1e) {
+            width = 1;
+        } else if (c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x85) {
+            width = 2;
+        } else if (c == 0xe2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
+                   (static_cast<unsigned char>(text[i + 2]) == 0xa8 ||
+                    static_cast<unsigned char>(text[i + 2]) == 0xa9)) {
+            width = 3;
+        }
+        if (width == 0) {
+            ++i;
+            continue;
+        }
+        lines.push_back(text.substr(start, i - start));
+        i += width;
+        start = i;
+    }
+    if (start < text.size()) lines.push_back(text.substr(start));
+    return lines;
+}
+
+}  // namespace
+
+EnvironmentSettings vendor_sources_only() {
+    return {{"PIP_EXTRA_INDEX_URL", " "}, {"PIP_FIND_LINKS", " "}};
+}
+
+EnvironmentSettings lookup_environment() {
+    EnvironmentSettings settings = vendor_sources_only();
+    settings.emplace_back("PIP_QUIET", "0");
+    return settings;
+}
+
+IndexListing read_index_versions(std::string_view pip_output) {
+    IndexListing listing;
+    for (std::string_view line : split_lines(pip_output)) {
+        if (line.substr(0, kAvailablePrefix.size()) != kAvailablePrefix) continue;
+        std::string text_versions;
+        for (std::size_t pos = 0;;) {
+            std::size_t hit = line.find(kAvailablePrefix, pos);
+            text_versions.append(line.substr(pos, hit == std::string_view::npos ? hit : hit - pos));
+            if (hit == std::string_view::npos) break;
+            pos = hit + kAvailablePrefix.size();
+        }
+        // pip lists the newest version first.
+        listing.has_line = true;
+        listing.listed = text_versions.substr(0, text_versions.find(','));
+        // Blanks around the piece are no part of the version.
+        const std::size_t first = listing.listed.find_first_not_of(" \t");
+        listing.listed = first == std::string::npos
+                             ? std::string()
+                             : listing.listed.substr(first, listing.listed.find_last_not_of(" \t") - first + 1);
+        // pip lists whatever an index's file names carry; only a PEP 440 version may become a pin
+        // (a marker or an option in its place would change what pip is asked to install).
+        if (parse_version(listing.listed).has_value() &&
+            listing.listed.find_first_of(" \t;@<>=!~[](),\\") == std::string::npos) {
+            listing.version = listing.listed;
+        }
+        return listing;
+    }
+    return listing;
+}
+
+std::string mask_url_credentials(std::string_view text) {
+    std::string masked;
+    std::size_t pos = 0;
+    for (;;) {
+        const std::size_t scheme_end = text.find("://", pos);
+        if (scheme_end == std::string_view::npos) break;
+        const std::size_t authority = scheme_end + 3;
+        const std::size_t authority_end = text.find_first_of("/?# \t\r\n\"'", authority);
+        const std::string_view netloc =
+            text.substr(authority, authority_end == std::string_view::npos
+                                       ? std::string_view::npos
+                                       : authority_end - authority);
+        const std::size_t at = netloc.rfind('@');
+        masked.append(text.substr(pos, authority - pos));
+        if (at == std::string_view::npos) {
+            masked.append(netloc);
+        } else {
+            const std::string_view userinfo = netloc.substr(0, at);
+            const std::size_t colon = userinfo.find(':');
+            if (colon == std::string_view::npos) {
+                masked += "****";
+            } else {
+                masked.append(userinfo.substr(0, colon));
+                masked += ":****";
+            }
+            masked.append(netloc.substr(at));
+        }
+        pos = authority + netloc.size();
+    }
+    masked.append(text.substr(pos));
+    return masked;
+}
+
+}  // namespace tessel_installer::pkgkit

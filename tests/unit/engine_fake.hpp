@@ -1,0 +1,164 @@
+// A stand-in target environment for the engine's tests, answered in process: no interpreter and no
+// shell, so the tests run wherever the engine does. Each pip child is logged with its arguments
+// after "-m pip"; each version look-up as "index versions NAME [--index-url URL]". The record of
+// installed packages lives in a fresh temporary directory (XDG_DATA_HOME, or LOCALAPPDATA on
+// Windows), kept when a test fails.
+#pragma once
+
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <memory>
+#include <optional>
+#include <sstream>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+#include <gtest/gtest.h>
+
+#include "fake_child.hpp"
+#include "scoped_env.hpp"
+#include "tessel_installer/errors.hpp"
+#include "tessel_installer/installation/engine.hpp"
+#include "tessel_installer/platform/signals.hpp"
+
+namespace tessel_installer::testing {
+
+namespace fs = std::filesystem;
+using Words = std::vector<std::string>;
+using Calls = std::vector<Words>;
+
+// Rules, by package name (the token with any "==VERSION" cut off):
+//   none                  the run succeeds; an install adds the distribution (extras cut off), an
+//                         uninstall removes it,
+//   "brings:OTHER"        like none, and an install adds OTHER as well,
+//   "waits:N"             like none, after N waits of the animation,
+//   an exit status        the pip run ends with it ("-9": ended by a signal),
+//   "interrupt"           Ctrl-C arrives while the pip run goes on, which then ends with 1,
+//   "removes:N"           an uninstall removes the distribution, then the run ends with N,
+//   "term"                a termination request arrives, and the run ends once it was passed on,
+//   "noversion"           the version look-up finds nothing,
+//   "lookup-interrupt"    Ctrl-C arrives during the version look-up.
+class FakeEnvironment final : public installer::Children {
+public:
+    FakeEnvironment() : root_(tessel_test::make_temp_dir("tessel-engine")) {
+        if (root_.empty()) throw std::runtime_error("no temporary directory");
+        env_.set("XDG_DATA_HOME", (root_ / "data").string());
+        env_.set("LOCALAPPDATA", (root_ / "data").string());
+    }
+    FakeEnvironment(const FakeEnvironment&) = delete;
+    FakeEnvironment& operator=(const FakeEnvironment&) = delete;
+    ~FakeEnvironment() override {
+        if (!::testing::Test::HasFailure()) {
+            std::error_code ignored;
+            fs::remove_all(root_, ignored);
+        }
+    }
+
+    const fs::path& root() const { return root_; }
+    void rule(const std::string& name, const std::string& behaviour) { rules_[name] = behaviour; }
+    // Makes the inventory report the distribution as installed.
+    void install(const std::string& name, const std::string& version) {
+        for (auto& dist : site_) {
+            if (dist.name == name) {
+                dist.version = version;
+                return;
+            }
+        }
+        site_.push_back({name, version});
+    }
+    const Calls& pip_calls() const { return calls_; }
+
+    fs::path record_path() const {
+#if defined(_WIN32)
+        return root_ / "data" / "Mirralune" / "Tessel-Installer" / "installed_packages.txt";
+#else
+        return root_ / "data" / "Tessel-Installer" / "installed_packages.txt";
+#endif
+    }
+    void write_record(const std::string& text) const {
+        fs::create_directories(record_path().parent_path());
+        std::ofstream(record_path(), std::ios::binary) << text;
+    }
+    // The record's lines, or none when the file does not exist.
+    std::optional<std::string> record() const {
+        if (!fs::exists(record_path())) return std::nullopt;
+        std::ifstream in(record_path(), std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        std::string lines = text.str();
+        for (std::size_t at; (at = lines.find("\r\n")) != std::string::npos;) lines.erase(at, 1);
+        return lines;
+    }
+
+    // ---- Children ----
+    std::string interpreter() override { return "/fake/venv/bin/python"; }
+    std::vector<pyenv::Distribution> installed_distributions() override { return site_; }
+    std::optional<std::string> latest_version(const std::string& package,
+                                              const installer::OptionalText& index_url) override {
+        Words call{"index", "versions", package};
+        if (index_url && !index_url->empty()) call.insert(call.end(), {"--index-url", *index_url});
+        calls_.push_back(call);
+        const std::string behaviour = rule_of(package);
+        if (behaviour == "noversion") return std::nullopt;
+        if (behaviour == "lookup-interrupt") deliver_signal(SIGINT);
+        return "9.9.9";
+    }
+    // An environment that takes pip's changes, unless a test says what it refuses.
+    void check_target_environment(pyenv::TargetUse) override {
+        if (refusal_) throw RuntimeError(*refusal_);
+    }
+    void refuse(const std::string& message) { refusal_ = message; }
+    std::unique_ptr<platform::Child> start(const Words& argv, platform::SpawnOptions) override {
+        if (argv.size() < 4 || argv[0] != interpreter() || argv[1] != "-m" || argv[2] != "pip") {
+            throw std::runtime_error("not a pip command line");
+        }
+        const Words call(argv.begin() + 3, argv.end());
+        calls_.push_back(call);
+        const bool uninstall = call[0] == "uninstall";
+        std::string name = call[uninstall ? 2 : 1];
+        name = name.substr(0, name.find("=="));
+        const std::string base = name.substr(0, name.find('['));
+        const std::string behaviour = rule_of(name);
+
+        if (behaviour == "term") {
+            deliver_signal(SIGTERM);
+            return std::make_unique<FakeChild>(0, 0, true);
+        }
+        if (behaviour == "interrupt") {
+            deliver_signal(SIGINT);
+            return std::make_unique<FakeChild>(1, 0, false);
+        }
+        if (uninstall && behaviour.rfind("removes:", 0) == 0) {
+            std::erase_if(site_, [&](const pyenv::Distribution& d) { return d.name == base; });
+            return std::make_unique<FakeChild>(std::stoi(behaviour.substr(8)), 0, false);
+        }
+        if (!behaviour.empty() && behaviour.find_first_not_of("-0123456789") == std::string::npos) {
+            return std::make_unique<FakeChild>(std::stoi(behaviour), 0, false);
+        }
+        if (call[0] == "install") {
+            install(base, "1.0");
+            if (behaviour.rfind("brings:", 0) == 0) install(behaviour.substr(7), "1.0");
+        } else if (uninstall) {
+            std::erase_if(site_, [&](const pyenv::Distribution& d) { return d.name == base; });
+        }
+        const int waits = behaviour.rfind("waits:", 0) == 0 ? std::stoi(behaviour.substr(6)) : 0;
+        return std::make_unique<FakeChild>(0, waits, false);
+    }
+
+private:
+    std::string rule_of(const std::string& name) const {
+        const auto found = rules_.find(name);
+        return found == rules_.end() ? std::string() : found->second;
+    }
+
+    fs::path root_;
+    tessel_test::ScopedEnv env_;
+    std::map<std::string, std::string> rules_;
+    std::vector<pyenv::Distribution> site_;
+    Calls calls_;
+    std::optional<std::string> refusal_;
+};
+
+}  // namespace tessel_installer::testing
