@@ -38,6 +38,15 @@ constexpr std::array<std::string_view, 12> DISTRIBUTION_SUFFIXES{
 
 fs::path _folder_path(const std::string& folder) { return fs::path(folder.empty() ? "." : folder); }
 
+// The bundle folder opened for its manifest. The user names it, so a folder reached through a
+// symbolic link is theirs to give: the link is resolved first, and only the manifest itself is
+// opened without following one.
+ledgerfile::detail::RecordFolder _open_bundle_folder(const fs::path& dir) {
+    std::error_code error;
+    const fs::path resolved = fs::canonical(dir, error);
+    return ledgerfile::detail::RecordFolder(error ? dir : resolved);
+}
+
 // The one error of a failed check: which folder, then the file and what is wrong with it.
 [[noreturn]] void _refuse(const std::string& folder, const std::string& problem) {
     throw ValueError("the folder " + _quoted(folder) + " failed its check against " +
@@ -206,7 +215,8 @@ void write_bundle_manifest(const std::string& folder, const BundleRequest& reque
     // The files of an earlier download are covered again, so its packages still count.
     bool existed = false;
     try {
-        if (const auto old_text = ledgerfile::detail::read_whole_file(path)) {
+        if (const auto old_text = ledgerfile::detail::read_whole_file(_open_bundle_folder(dir),
+                                                                      BUNDLE_MANIFEST_NAME)) {
             existed = true;
             manifest.packages = _parse_bundle_manifest(*old_text).packages;
         }
@@ -225,7 +235,8 @@ void write_bundle_manifest(const std::string& folder, const BundleRequest& reque
         }
         manifest.files.push_back({name, digest.size, digest.sha256});
     }
-    ledgerfile::detail::replace_file(path, _render_bundle_manifest(manifest));
+    ledgerfile::detail::replace_file(_open_bundle_folder(dir), BUNDLE_MANIFEST_NAME,
+                                     _render_bundle_manifest(manifest));
     if (!existed) {
         // The temporary file was private to us; a bundle is carried to other machines and users.
         fs::permissions(path,
@@ -238,8 +249,11 @@ void write_bundle_manifest(const std::string& folder, const BundleRequest& reque
 std::optional<BundleManifest> check_bundle_folder(const std::string& folder) {
     const fs::path dir = _folder_path(folder);
     std::optional<std::string> text;
+    std::error_code error;
+    // A folder that is not there has no manifest; the listing of its wheels says what is wrong.
+    if (!fs::is_directory(dir, error)) return std::nullopt;
     try {
-        text = ledgerfile::detail::read_whole_file(dir / BUNDLE_MANIFEST_NAME);
+        text = ledgerfile::detail::read_whole_file(_open_bundle_folder(dir), BUNDLE_MANIFEST_NAME);
     } catch (const OSError& failure) {
         _refuse(folder, "the manifest '" + std::string(BUNDLE_MANIFEST_NAME) +
                             "' is unreadable: " + failure.what());
