@@ -1,9 +1,9 @@
 # What `cmake --install` puts where (GNUInstallDirs, so CMAKE_INSTALL_PREFIX and DESTDIR work as
 # usual), and the packages CPack makes of it: a Debian package and a tarball of the install tree.
 #
-# Three install components: "program" (the program, its manual page, completion and README),
-# "licence" (LICENSE) and "debian" (the copyright file and changelog a Debian package carries
-# instead of LICENSE). A plain install takes the first two; "debian" is only ever asked for by
+# Three install components: "program" (the program, its manual page, completion, README, the
+# JSON Schemas and the Ansible module), "licence" (LICENSE) and "debian" (the copyright file and
+# changelog a Debian package carries instead of LICENSE). A plain install takes the first two; "debian" is only ever asked for by
 # name, by the Debian package.
 
 if(WIN32)
@@ -22,6 +22,13 @@ set(CMAKE_INSTALL_DEFAULT_DIRECTORY_PERMISSIONS
 install(TARGETS tessel-installer RUNTIME DESTINATION ${CMAKE_INSTALL_BINDIR} COMPONENT program)
 install(FILES README.md DESTINATION ${_doc_dir} COMPONENT program)
 install(FILES LICENSE DESTINATION ${_doc_dir} COMPONENT licence)
+# For scripts and fleets: the JSON Schemas of the documents the program writes, and the Ansible
+# module with its example playbook (its library/ is what ANSIBLE_LIBRARY names).
+install(DIRECTORY docs/schema/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tessel-installer/schema
+        COMPONENT program FILES_MATCHING PATTERN "*.schema.json")
+install(DIRECTORY contrib/ansible/ DESTINATION ${CMAKE_INSTALL_DATADIR}/tessel-installer/ansible
+        COMPONENT program FILES_MATCHING PATTERN "*.py" PATTERN "*.yml"
+        PATTERN "__pycache__" EXCLUDE)
 
 # Shell completion. Completion after --package offers the names the program manages, read from
 # where the program declares them, so the two lists cannot differ.

@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <utility>
 
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/environment.hpp"
@@ -31,6 +32,13 @@ constexpr const char* kMakeVenv =
     "then run tessel-installer again";
 #endif
 
+// A finding about the environment: its report line is the plain finding, rendered.
+PreflightFinding _environment_finding(std::string found, std::string required,
+                                      std::string action_error) {
+    return {"Environment: " + text::terminal_safe(found), std::move(action_error), std::move(found),
+            std::move(required)};
+}
+
 }  // namespace
 
 std::vector<PreflightFinding> preflight_findings(
@@ -49,25 +57,26 @@ std::vector<PreflightFinding> preflight_findings(
     const bool writes = use == TargetUse::Install || use == TargetUse::Uninstall;
     if (!facts.in_virtual_env && facts.externally_managed && use != TargetUse::Download &&
         !_truthy(variable("PIP_BREAK_SYSTEM_PACKAGES"))) {
-        findings.push_back(
-            {"Environment: externally managed (" + text::terminal_safe(facts.stdlib_path) +
-                 "/EXTERNALLY-MANAGED): pip installs nothing into it outside a virtual environment",
-             "the Python environment of " + shown +
-                 " is externally managed, so pip refuses to change it: " + kMakeVenv});
+        findings.push_back(_environment_finding(
+            "externally managed (" + facts.stdlib_path +
+                "/EXTERNALLY-MANAGED): pip installs nothing into it outside a virtual environment",
+            "a virtual environment, or an environment that is not externally managed",
+            "the Python environment of " + shown +
+                " is externally managed, so pip refuses to change it: " + kMakeVenv));
     }
     if (!facts.in_virtual_env && _truthy(variable("PIP_REQUIRE_VIRTUALENV"))) {
-        findings.push_back(
-            {"Environment: PIP_REQUIRE_VIRTUALENV is set, and the interpreter is not in a virtual "
-             "environment",
-             "PIP_REQUIRE_VIRTUALENV is set and " + shown +
-                 " is not in a virtual environment, so pip refuses to run: " + kMakeVenv});
+        findings.push_back(_environment_finding(
+            "PIP_REQUIRE_VIRTUALENV is set, and the interpreter is not in a virtual environment",
+            "a virtual environment while PIP_REQUIRE_VIRTUALENV is set",
+            "PIP_REQUIRE_VIRTUALENV is set and " + shown +
+                " is not in a virtual environment, so pip refuses to run: " + kMakeVenv));
     }
     if ((writes || use == TargetUse::Check) && !facts.purelib_writable &&
         !_truthy(variable("PIP_USER"))) {
-        findings.push_back(
-            {"Environment: " + text::terminal_safe(facts.purelib_path) + " cannot be written",
-             "the site-packages folder " + text::terminal_safe(facts.purelib_path) + " of " +
-                 shown + " cannot be written: " + kMakeVenv});
+        findings.push_back(_environment_finding(
+            facts.purelib_path + " cannot be written", "a site-packages folder that can be written",
+            "the site-packages folder " + text::terminal_safe(facts.purelib_path) + " of " + shown +
+                " cannot be written: " + kMakeVenv));
     }
     return findings;
 }

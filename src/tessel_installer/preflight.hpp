@@ -14,10 +14,14 @@ namespace tessel_installer::pyenv {
 // What the environment is used for; pip applies each refusal to some of its commands only.
 enum class TargetUse { Check, Install, Uninstall, Download };
 
-// One finding: the requirement line of the check report and the error line of an action.
+// One finding: the requirement line of the check report and the error line of an action, both
+// rendered for the terminal; and for a JSON document what was found and what is required, as
+// plain text.
 struct PreflightFinding {
     std::string requirement;
     std::string action_error;
+    std::string found{};
+    std::string required{};
 };
 
 // The findings for `use`, in a fixed order: no pip, an externally managed interpreter outside a

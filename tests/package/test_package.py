@@ -17,6 +17,11 @@ PROGRAM_FILES = {
     "usr/share/bash-completion/completions/tessel-installer": 0o644,
     "usr/share/zsh/vendor-completions/_tessel-installer": 0o644,
     "usr/share/doc/tessel-installer/README.md": 0o644,
+    "usr/share/tessel-installer/schema/list.schema.json": 0o644,
+    "usr/share/tessel-installer/schema/check.schema.json": 0o644,
+    "usr/share/tessel-installer/schema/report.schema.json": 0o644,
+    "usr/share/tessel-installer/ansible/library/tessel_installer.py": 0o644,
+    "usr/share/tessel-installer/ansible/examples/rollout.yml": 0o644,
 }
 DEBIAN_FILES = {
     "usr/share/doc/tessel-installer/copyright": 0o644,

@@ -68,6 +68,14 @@ struct Recorder {
             calls.push_back("print_check_results()");
             return status;
         };
+        ops.list_packages_json = [this] {
+            calls.push_back("list_packages_json()");
+            return status;
+        };
+        ops.print_check_results_json = [this] {
+            calls.push_back("print_check_results_json()");
+            return status;
+        };
         ops.install_interrupt_handlers = [this] { calls.push_back("install_interrupt_handlers()"); };
         ops.pending_interrupt = [] { return 0; };
         return ops;
@@ -197,6 +205,8 @@ TEST(FrontdoorDispatch, EachLineReachesOneOperationWithExactlyTheGivenValues) {
         // the two actions without options
         {{"list-packages"}, "list_packages()"},
         {{"check-requirements"}, "print_check_results()"},
+        {{"list-packages", "--json"}, "list_packages_json()"},
+        {{"check-requirements", "--js"}, "print_check_results_json()"},
     };
     for (const auto& c : cases) {
         const Outcome result = invoke(c.arguments);
@@ -353,8 +363,8 @@ TEST(FrontdoorUsage, EveryUsageErrorPrintsTheUsageLineAndOneErrorLineWithStatus2
     const std::string install = "usage: tessel-installer install [-h] [--package PACKAGE]";
     const std::string uninstall = "usage: tessel-installer uninstall [-h] [--debug]";
     const std::string download = "usage: tessel-installer download [-h] [--package PACKAGE]";
-    const std::string list = "usage: tessel-installer list-packages [-h]\n";
-    const std::string check = "usage: tessel-installer check-requirements [-h]\n";
+    const std::string list = "usage: tessel-installer list-packages [-h] [--json]\n";
+    const std::string check = "usage: tessel-installer check-requirements [-h] [--json]\n";
     const std::string actions = "(choose from install, uninstall, download, list-packages, "
                                 "check-requirements)";
     const std::vector<UsageCase> cases = {

@@ -20,6 +20,8 @@ Operations default_operations() {
     ops.uninstall_packages = &installer::uninstall_packages;
     ops.list_packages = &installer::list_packages;
     ops.print_check_results = &hostcheck::print_check_results;
+    ops.list_packages_json = &installer::list_packages_json;
+    ops.print_check_results_json = &hostcheck::print_check_results_json;
     ops.install_interrupt_handlers = &platform::install_interrupt_handlers;
     ops.pending_interrupt = [] { return platform::pending_interrupt(); };
     return ops;

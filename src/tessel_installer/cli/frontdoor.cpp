@@ -127,9 +127,15 @@ void declare(Parser::Storage& s) {
                  "Tessel-Enterprise version (e.g., 0.23).");
     list_option(s, download, "--options", &Request::options, "Optional dependencies to install.");
 
-    add_action(s, "list-packages", "List all packages you have access to.", list_action);
-    add_action(s, "check-requirements", "Check if your system meets Tessel Enterprise requirements.",
-               perform_check_action);
+    CLI::App& list =
+        add_action(s, "list-packages", "List all packages you have access to.", list_action);
+    flag(s, list, "--json", &Request::json, "Print the packages as one JSON document.");
+
+    CLI::App& check = add_action(s, "check-requirements",
+                                 "Check if your system meets Tessel Enterprise requirements.",
+                                 perform_check_action);
+    flag(s, check, "--json", &Request::json,
+         "Print the facts and the result as one JSON document.");
 }
 
 Args record_of(Parser::Storage& s, const CLI::App& action) {
@@ -214,9 +220,13 @@ int uninstall_action(const Args& args, const Operations& ops) { return ops.unins
 
 int download_action(const Args& args, const Operations& ops) { return ops.download_packages(args); }
 
-int list_action(const Args&, const Operations& ops) { return ops.list_packages(); }
+int list_action(const Args& args, const Operations& ops) {
+    return args.json ? ops.list_packages_json() : ops.list_packages();
+}
 
-int perform_check_action(const Args&, const Operations& ops) { return ops.print_check_results(); }
+int perform_check_action(const Args& args, const Operations& ops) {
+    return args.json ? ops.print_check_results_json() : ops.print_check_results();
+}
 
 int run_cli(const std::vector<std::string>& arguments, const Operations& ops, std::ostream& out,
             std::ostream& err) {

@@ -30,6 +30,9 @@ struct Operations {
     std::function<int(const Request&)> uninstall_packages;
     std::function<int()> list_packages;
     std::function<int()> print_check_results;
+    // The same two with --json: one JSON document instead of the text.
+    std::function<int()> list_packages_json;
+    std::function<int()> print_check_results_json;
     // Called once before an engine operation starts, so Ctrl-C lets the running pip child end.
     std::function<void()> install_interrupt_handlers;
     // The signal recorded since then, or 0; a run that ends after one was recorded is interrupted.

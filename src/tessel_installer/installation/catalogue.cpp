@@ -138,10 +138,12 @@ std::string _size_text(std::size_t bytes) {
     return std::to_string(bytes) + " bytes";
 }
 
+constexpr std::string_view kFetchFailure = "Could not fetch the list of packages from ";
+
 // The reason may carry what the service said (a redirect's target, a certificate's names):
 // shown, never obeyed by the terminal.
 void _print_fetch_failure(const std::string& url, std::string_view reason) {
-    std::string notice = "Could not fetch the list of packages from ";
+    std::string notice(kFetchFailure);
     notice += text::terminal_safe(pkgkit::mask_url_credentials(url));
     notice += ": ";
     notice += text::terminal_safe(pkgkit::mask_url_credentials(reason));
@@ -240,6 +242,17 @@ std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& req
     CatalogueReading fetched = _fetch_catalogue(request);
     if (!fetched.packages) _print_fetch_failure(request.url, fetched.problem);
     return std::move(fetched.packages);
+}
+
+PackageKinds _get_accessible_packages_or_raise() {
+    const CatalogueRequest request = _configured_catalogue_request();
+    CatalogueReading fetched = _fetch_catalogue(request);
+    if (!fetched.packages) {
+        // Rendered for the terminal where the error is shown, like every escaped error.
+        throw RuntimeError(std::string(kFetchFailure) + pkgkit::mask_url_credentials(request.url) +
+                           ": " + pkgkit::mask_url_credentials(fetched.problem));
+    }
+    return std::move(*fetched.packages);
 }
 
 CatalogueReading _fetch_catalogue(const CatalogueRequest& request) {

@@ -41,6 +41,9 @@ struct CatalogueRequest {
 };
 CatalogueRequest _configured_catalogue_request();
 std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& request);
+// The configured catalogue, or a RuntimeError carrying the notice that the fetch would print: for
+// output that must hold nothing but a document.
+PackageKinds _get_accessible_packages_or_raise();
 
 // A status-200 reply body read as a catalogue: the mapping, or (packages none) a short text saying
 // what was wrong with it.

@@ -23,6 +23,7 @@ struct Request {
     bool upgrade = false;
     OptionalText python_version{};
     OptionalList platform{};  // in the order given; none when --platform was never given
+    bool json = false;        // list-packages, check-requirements: one JSON document, no text
 };
 
 int install_packages(const Request& request);
@@ -31,5 +32,8 @@ int install_packages_from_folder(const Request& request);
 int download_packages(const Request& request);
 int uninstall_packages(const Request& request);
 int list_packages();
+// The catalogue as one JSON document on standard output, in the listing's order. A catalogue that
+// cannot be fetched is an error (RuntimeError), so nothing but the document reaches the output.
+int list_packages_json();
 
 }  // namespace tessel_installer::installer

@@ -15,6 +15,7 @@
 #include "tessel_installer/installation/engine.hpp"
 #include "tessel_installer/preflight.hpp"
 #include "tessel_installer/installation/installer.hpp"
+#include "tessel_installer/json_document.hpp"
 #include "tessel_installer/platform/signals.hpp"
 #include "tessel_installer/terminal_text.hpp"
 #include "tessel_installer/utils/ledgerfile/ledgerfile.hpp"
@@ -291,6 +292,25 @@ int list_packages() {
     const auto [base_packages, bundles] = pkgkit::split_base_and_bundles(*package_to_product_type);
     termwrite::print_message("\nTessel Enterprise:\n" + _join(base_packages, "\n"));
     if (!bundles.empty()) termwrite::print_message("\nTessel Bundles:\n" + _join(bundles, "\n"));
+    return SUCCESS;
+}
+
+int list_packages_json() {
+    const PackageKinds package_to_product_type = _get_accessible_packages_or_raise();
+    platform::throw_if_interrupted();
+
+    const auto [base_packages, bundles] = pkgkit::split_base_and_bundles(package_to_product_type);
+    json_document::Document document = json_document::start_document();
+    auto& packages = document["packages"] = json_document::Document::array();
+    const auto add = [&packages](const std::vector<std::string>& names,
+                                 constants::ProductType kind) {
+        for (const auto& name : names) {
+            packages.push_back({{"name", name}, {"kind", std::string(constants::value_of(kind))}});
+        }
+    };
+    add(base_packages, constants::ProductType::BASE);
+    add(bundles, constants::ProductType::BUNDLE);
+    termwrite::print_with_flush(json_document::document_text(document));
     return SUCCESS;
 }
 

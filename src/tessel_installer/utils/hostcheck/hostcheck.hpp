@@ -53,6 +53,9 @@ std::vector<std::string> validate_hostcheck(const SystemInfo& info,
 
 // Prints the report; returns the exit status, 0 when every requirement is met, else 1.
 int print_check_results();
+// The same facts and result as one JSON document on standard output, and the same status. A fact
+// that cannot be gathered is an error raised to the caller, with nothing written.
+int print_check_results_json();
 
 // ---- Pieces of the above, pure, reachable from tests ----------------------------------------
 

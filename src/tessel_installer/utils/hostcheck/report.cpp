@@ -1,9 +1,11 @@
 // Validation of the facts against the requirements, and the report of check-requirements.
 #include <algorithm>
+#include <charconv>
 #include <string>
 
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/json_document.hpp"
 #include "tessel_installer/platform/environment.hpp"
 #include "tessel_installer/preflight.hpp"
 #include "tessel_installer/pyenv.hpp"
@@ -19,6 +21,45 @@ pkgkit::Version bound(std::string_view text) {
     auto version = pkgkit::parse_version(text);
     if (!version) throw RuntimeError("invalid interpreter version bound: " + std::string(text));
     return *version;
+}
+
+// What the check found: the record, the failed requirements' keys, and the environment's
+// findings, whose report lines follow the keys in `errors`.
+struct CheckFindings {
+    SystemInfo info;
+    std::vector<std::string> errors;
+    std::vector<pyenv::PreflightFinding> environment;
+};
+
+CheckFindings _gather_check() {
+    // One interpreter child gives the record and the version that the validation reads.
+    pyenv::InterpreterFacts facts;
+    CheckFindings found{get_system_info(&facts), {}, {}};
+    found.errors = validate_hostcheck(found.info, _python_version_code(facts.major, facts.minor));
+    found.environment = pyenv::preflight_findings(
+        facts, pyenv::TargetUse::Check,
+        [](const char* name) { return platform::environment_variable(name); },
+        pyenv::interpreter_path());
+    for (const auto& finding : found.environment) found.errors.push_back(finding.requirement);
+    return found;
+}
+
+// The accepted interpreters as a version specifier. Only major and minor are compared, so the
+// upper bound admits every micro release of its minor one: 3.13 reads "<3.14".
+std::string _python_requirement() {
+    const std::string_view max = constants::MAX_PYTHON_VERSION;
+    const std::string minimum = ">=" + std::string(constants::MIN_PYTHON_VERSION) + ",";
+    const auto dot = max.find('.');
+    int minor = 0;
+    if (dot != std::string_view::npos) {
+        const char* const last = max.data() + max.size();
+        const auto [end, error] = std::from_chars(max.data() + dot + 1, last, minor);
+        if (error == std::errc() && end == last) {
+            return minimum + "<" + std::string(max.substr(0, dot)) + "." +
+                   std::to_string(minor + 1);
+        }
+    }
+    return minimum + "<=" + std::string(max);
 }
 
 }  // namespace
@@ -75,18 +116,44 @@ int _print_report(const SystemInfo& info, const std::vector<std::string>& errors
 
 int print_check_results() {
     termwrite::print_message("Verifying system requirements for Tessel Enterprise: \n");
-    // One interpreter child gives the record and the version that the validation reads.
-    pyenv::InterpreterFacts facts;
-    const SystemInfo info = get_system_info(&facts);
-    std::vector<std::string> errors =
-        validate_hostcheck(info, _python_version_code(facts.major, facts.minor));
-    for (auto& finding : pyenv::preflight_findings(
-             facts, pyenv::TargetUse::Check,
-             [](const char* name) { return platform::environment_variable(name); },
-             pyenv::interpreter_path())) {
-        errors.push_back(std::move(finding.requirement));
+    const CheckFindings found = _gather_check();
+    return _print_report(found.info, found.errors);
+}
+
+int print_check_results_json() {
+    const CheckFindings found = _gather_check();
+    const SystemInfo& info = found.info;
+    json_document::Document document = json_document::start_document();
+    // One fact per line of the text report, in its order; the values as found, unrendered.
+    auto& facts = document["facts"] = json_document::Document::array();
+    const auto fact = [&facts](const char* name, const std::string& value) {
+        facts.push_back({{"name", name}, {"value", value}, {"requirement", nullptr},
+                         {"passed", nullptr}});
+    };
+    const auto checked = [&facts](const char* name, const std::string& value,
+                                  const std::string& requirement, bool passed) {
+        facts.push_back({{"name", name}, {"value", value}, {"requirement", requirement},
+                         {"passed", passed}});
+    };
+    const auto passed = [&found](std::string_view key) {
+        return std::find(found.errors.begin(), found.errors.end(), key) == found.errors.end();
+    };
+    fact("Operating system", info.os_system);
+    fact("OS Version", info.os_version);
+    if (info.is_linux && info.linux_distro && !info.linux_distro->empty()) {
+        fact("Linux Distribution", *info.linux_distro);
     }
-    return _print_report(info, errors);
+    fact("Architecture", info.architecture);
+    checked("Python Version", info.python_version, _python_requirement(), passed("python_version"));
+    checked("System bit", info.system_bit, std::string(constants::REQUIRED_BITNESS),
+            passed("system_bit"));
+    fact("Pip version", info.pip_version);
+    for (const auto& finding : found.environment) {
+        checked("Environment", finding.found, finding.required, false);
+    }
+    document["passed"] = found.errors.empty();
+    termwrite::print_with_flush(json_document::document_text(document));
+    return found.errors.empty() ? constants::SUCCESS : constants::ERROR;
 }
 
 }  // namespace tessel_installer::hostcheck
