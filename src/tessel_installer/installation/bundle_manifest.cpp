@@ -38,6 +38,14 @@ constexpr std::array<std::string_view, 12> DISTRIBUTION_SUFFIXES{
 
 fs::path _folder_path(const std::string& folder) { return fs::path(folder.empty() ? "." : folder); }
 
+// The bundle's folder, opened once for the manifest's reads and its rewrite. A symbolic link the
+// user named as the folder is followed.
+ledgerfile::detail::RecordFolder _open_folder(const fs::path& dir) {
+    std::error_code error;
+    const fs::path real = fs::canonical(dir, error);
+    return ledgerfile::detail::RecordFolder(error ? dir : real);
+}
+
 // The one error of a failed check: which folder, then the file and what is wrong with it.
 [[noreturn]] void _refuse(const std::string& folder, const std::string& problem) {
     throw ValueError("the folder " + _quoted(folder) + " failed its check against " +
@@ -205,8 +213,9 @@ void write_bundle_manifest(const std::string& folder, const BundleRequest& reque
     manifest.request = request;
     // The files of an earlier download are covered again, so its packages still count.
     bool existed = false;
+    const auto opened = _open_folder(dir);
     try {
-        if (const auto old_text = ledgerfile::detail::read_whole_file(path)) {
+        if (const auto old_text = ledgerfile::detail::read_whole_file(opened, BUNDLE_MANIFEST_NAME)) {
             existed = true;
             manifest.packages = _parse_bundle_manifest(*old_text).packages;
         }
@@ -225,7 +234,7 @@ void write_bundle_manifest(const std::string& folder, const BundleRequest& reque
         }
         manifest.files.push_back({name, digest.size, digest.sha256});
     }
-    ledgerfile::detail::replace_file(path, _render_bundle_manifest(manifest));
+    ledgerfile::detail::replace_file(opened, BUNDLE_MANIFEST_NAME, _render_bundle_manifest(manifest));
     if (!existed) {
         // The temporary file was private to us; a bundle is carried to other machines and users.
         fs::permissions(path,
@@ -239,7 +248,10 @@ std::optional<BundleManifest> check_bundle_folder(const std::string& folder) {
     const fs::path dir = _folder_path(folder);
     std::optional<std::string> text;
     try {
-        text = ledgerfile::detail::read_whole_file(dir / BUNDLE_MANIFEST_NAME);
+        const auto opened = _open_folder(dir);
+        text = ledgerfile::detail::read_whole_file(opened, BUNDLE_MANIFEST_NAME);
+    } catch (const FileNotFoundError&) {
+        // No folder, so no manifest: what to say about the missing folder is the caller's.
     } catch (const OSError& failure) {
         _refuse(folder, "the manifest '" + std::string(BUNDLE_MANIFEST_NAME) +
                             "' is unreadable: " + failure.what());
