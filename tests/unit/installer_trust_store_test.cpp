@@ -20,7 +20,8 @@ namespace {
 namespace fs = std::filesystem;
 
 // Serves one POST with a one-package catalogue, in a child that the parent leaves behind once it
-// has printed the port (the child's streams are the null device, so the parent's end is seen).
+// has printed the port (the child's streams are the null device, so the parent's end is seen). The
+// child starts a session of its own: what is left in the parent's process group ends with it.
 constexpr const char* kServer = R"(
 import http.server, os, ssl, sys
 class H(http.server.BaseHTTPRequestHandler):
@@ -38,8 +39,10 @@ context = ssl.SSLContext(ssl.PROTOCOL_TLS_SERVER)
 context.load_cert_chain(sys.argv[1], sys.argv[2])
 server.socket = context.wrap_socket(server.socket, server_side=True)
 server.timeout = 30
-print(server.server_address[1], flush=True)
+ready_read, ready_write = os.pipe()
 if os.fork() == 0:
+    os.setsid()
+    os.write(ready_write, b'.')
     null = os.open(os.devnull, os.O_RDWR)
     for fd in (0, 1, 2):
         os.dup2(null, fd)
@@ -47,6 +50,8 @@ if os.fork() == 0:
         server.handle_request()
     finally:
         os._exit(0)
+os.read(ready_read, 1)
+print(server.server_address[1], flush=True)
 )";
 
 void openssl(const std::vector<std::string>& args) {
