@@ -277,6 +277,7 @@ def test_behind_a_tls_intercepting_proxy(handover, pip_trusts, intercepting_prox
                     "the sanitizer build); with trusted hosts pip checks no certificate")
     _through_proxy(venv.env, intercepting_proxy["url"])
     del venv.env["REQUESTS_CA_BUNDLE"]  # the harness's trust in the sandbox's own certificate
+    venv.env["PIP_RETRIES"] = "0"  # a certificate pip refuses stays refused: no 15 s of retries
     if handover == "cert":
         config = tmp_path / "pip.conf"
         config.write_text(f"[global]\ncert = {intercepting_proxy['ca']}\n", encoding="utf-8")
