@@ -8,7 +8,10 @@ Control endpoints, for tests (loopback only, like everything here):
   POST /_control/fault      JSON fault object (see faults.py): every catalogue request from now on
                             (or the next "times" ones) gets that fault
   POST /_control/catalogue  JSON value: the catalogue reply from now on (any shape)
-  POST /_control/reset      back to the catalogue file and the fault given at start; clears the log
+  POST /_control/index      {"auth": true}: the index answers every request with 401 and
+                            WWW-Authenticate: Basic, as one that wants credentials; false: it serves
+  POST /_control/reset      back to the catalogue file and the fault given at start, the index
+                            serving; clears the log
   GET  /_control/requests   {"catalogue": [...], "index": [...]}: the requests received since the
                             last reset (catalogue: method, path, headers, body, status, fault;
                             index: method, path); with ?wait_for=N[&timeout=S] it first waits
@@ -191,7 +194,7 @@ class CatalogueHandler(http.server.BaseHTTPRequestHandler):
             else:
                 self._reply(200, {"fault": state.fault(), "catalogue": state.catalogue()})
             return
-        if action not in ("fault", "catalogue", "reset"):
+        if action not in ("fault", "catalogue", "reset", "index"):
             self._reply(404, {"detail": f"no control action {action!r}"})
             return
         if self.command != "POST":
@@ -205,6 +208,13 @@ class CatalogueHandler(http.server.BaseHTTPRequestHandler):
             value = json.loads(body.decode("utf-8"))
         except (UnicodeDecodeError, json.JSONDecodeError) as error:
             self._reply(400, {"detail": f"the body is not JSON: {error}"})
+            return
+        if action == "index":
+            if not isinstance(value, dict) or not isinstance(value.get("auth"), bool):
+                self._reply(400, {"detail": "the index setting is {\"auth\": true or false}"})
+                return
+            state.set_index_auth(value["auth"])
+            self._reply(200, {"ok": True})
             return
         if action == "catalogue":
             state.set_catalogue(value)

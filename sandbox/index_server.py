@@ -36,8 +36,9 @@ class IndexServer(http.server.ThreadingHTTPServer):
     allow_reuse_address = True
 
     def __init__(self, address, ssl_context: ssl.SSLContext,
-                 releases: dict[str, list[Release]], request_log):
+                 releases: dict[str, list[Release]], request_log, requires_auth):
         self.ssl_context = ssl_context
+        self.requires_auth = requires_auth
         self.releases = releases
         self.request_log = request_log
         self.files = {r.filename: r for rs in releases.values() for r in rs}
@@ -79,7 +80,11 @@ class IndexHandler(http.server.BaseHTTPRequestHandler):
         path = urllib.parse.urlsplit(self.path).path
         self.server.request_log.append({"method": self.command, "path": path})
         try:
-            status, headers, body = self._route(urllib.parse.unquote(path))
+            if self.server.requires_auth():
+                status, headers, body = 401, {"WWW-Authenticate": 'Basic realm="tessel-sandbox"',
+                                              "Content-Type": "text/plain"}, b"Unauthorized\n"
+            else:
+                status, headers, body = self._route(urllib.parse.unquote(path))
         except Exception as error:  # a fault of the sandbox itself, never silent
             status, headers, body = 500, {"Content-Type": "text/plain"}, f"{error}\n".encode()
         self.send_response(status)
@@ -147,8 +152,10 @@ def make_ssl_context(cert_path: str, key_path: str) -> ssl.SSLContext:
 
 
 def start(host: str, port: int, cert_path: str, key_path: str,
-          releases: dict[str, list[Release]], request_log) -> tuple[IndexServer, threading.Thread]:
-    server = IndexServer((host, port), make_ssl_context(cert_path, key_path), releases, request_log)
+          releases: dict[str, list[Release]], request_log,
+          requires_auth=lambda: False) -> tuple[IndexServer, threading.Thread]:
+    server = IndexServer((host, port), make_ssl_context(cert_path, key_path), releases, request_log,
+                         requires_auth)
     thread = threading.Thread(target=server.serve_forever, name="index", daemon=True)
     thread.start()
     return server, thread

@@ -140,7 +140,7 @@ def run(args: argparse.Namespace) -> int:
     catalogue_httpd, _ = catalogue_server.start(args.host, args.catalogue_port, state,
                                                 args.catalogue_path, expected)
     index_httpd, _ = index_server.start(args.host, args.index_port, paths["cert"], paths["key"],
-                                        releases, state.index_log)
+                                        releases, state.index_log, state.index_auth)
     with open(paths["pid"] + ".tmp", "w", encoding="ascii") as handle:
         handle.write(f"{os.getpid()}\n")
     os.replace(paths["pid"] + ".tmp", paths["pid"])

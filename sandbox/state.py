@@ -1,7 +1,8 @@
 """What a running sandbox remembers, shared by its server threads under one lock.
 
-The catalogue it answers with, the fault mode a test selected, and a log of the requests both
-servers received. A reset puts back the catalogue file's content and the fault chosen at start, clears the log, and
+The catalogue it answers with, the fault mode a test selected, whether the index asks for
+credentials, and a log of the requests both servers received. A reset puts back the catalogue
+file's content and the fault chosen at start, lets the index serve again, clears the log, and
 wakes any reply that a delay fault is holding back, so one test's slow reply never spills into the
 next test.
 """
@@ -22,6 +23,7 @@ class SandboxState:
         self._fault = copy.deepcopy(fault)
         self._catalogue_log: list[dict] = []
         self._index_log: list[dict] = []
+        self._index_auth = False
         self._wake = threading.Event()
         self.index_log = _IndexLog(self)
 
@@ -57,11 +59,22 @@ class SandboxState:
                     fault["times"] = times - 1
             return copy.deepcopy(fault)
 
+    def set_index_auth(self, required: bool) -> None:
+        with self._lock:
+            self._index_auth = required
+
+    def index_auth(self) -> bool:
+        """True when the index answers every request with 401, as an index that wants a user
+        name and password does when none came."""
+        with self._lock:
+            return self._index_auth
+
     def reset(self) -> None:
         """Back to the state of the start: the catalogue file and the fault given at start."""
         with self._lock:
             self._catalogue = copy.deepcopy(self._default_catalogue)
             self._fault = copy.deepcopy(self._start_fault)
+            self._index_auth = False
             self._catalogue_log.clear()
             self._index_log.clear()
             wake, self._wake = self._wake, threading.Event()

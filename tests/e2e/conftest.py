@@ -21,7 +21,10 @@ sandbox (session)
                                    set_fault("huge", chunked=True), set_fault("drop", times=1)
       set_catalogue(entries)       the catalogue from now on: a list of (name, kind) pairs
       set_catalogue_raw(value)     the catalogue reply from now on: any JSON value
-      reset()                      back to the committed catalogue, no fault, empty request log
+      set_index_auth(required)     True: the index answers 401 (WWW-Authenticate: Basic) to
+                                   every request, as one that wants credentials
+      reset()                      back to the committed catalogue, no fault, the index serving,
+                                   empty request log
       requests(wait_for=None, timeout=30)
                                    {"catalogue": [...], "index": [...]}: requests since the
                                    reset; with wait_for=N it first waits (without polling) until
@@ -133,6 +136,9 @@ class Sandbox:
 
     def set_catalogue_raw(self, value) -> None:
         self._control("POST", "catalogue", value)
+
+    def set_index_auth(self, required: bool) -> None:
+        self._control("POST", "index", {"auth": required})
 
     def reset(self) -> None:
         self._control("POST", "reset", {})

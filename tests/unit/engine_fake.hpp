@@ -39,6 +39,7 @@ using Calls = std::vector<Words>;
 //   "removes:N"           an uninstall removes the distribution, then the run ends with N,
 //   "term"                a termination request arrives, and the run ends once it was passed on,
 //   "noversion"           the version look-up finds nothing,
+//   "credentials"         the version look-up fails: the index asked for credentials,
 //   "lookup-interrupt"    Ctrl-C arrives during the version look-up.
 class FakeEnvironment final : public installer::Children {
 public:
@@ -95,15 +96,16 @@ public:
     // ---- Children ----
     std::string interpreter() override { return "/fake/venv/bin/python"; }
     std::vector<pyenv::Distribution> installed_distributions() override { return site_; }
-    std::optional<std::string> latest_version(const std::string& package,
-                                              const installer::OptionalText& index_url) override {
+    pkgkit::VersionLookUp latest_version(const std::string& package,
+                                         const installer::OptionalText& index_url) override {
         Words call{"index", "versions", package};
         if (index_url && !index_url->empty()) call.insert(call.end(), {"--index-url", *index_url});
         calls_.push_back(call);
         const std::string behaviour = rule_of(package);
-        if (behaviour == "noversion") return std::nullopt;
+        if (behaviour == "noversion") return {};
+        if (behaviour == "credentials") return {.version = std::nullopt, .index_asked_for_credentials = true};
         if (behaviour == "lookup-interrupt") deliver_signal(SIGINT);
-        return "9.9.9";
+        return {.version = "9.9.9"};
     }
     // An environment that takes pip's changes, unless a test says what it refuses.
     void check_target_environment(pyenv::TargetUse) override {

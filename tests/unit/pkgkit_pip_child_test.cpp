@@ -54,5 +54,25 @@ TEST(PipChild, IndexVersionsRead) {
     }
 }
 
+TEST(PipChild, AnIndexAskingForCredentialsIsSeen) {
+    struct Case {
+        const char* output;
+        bool asked;
+    };
+    const std::vector<Case> cases{
+        {"User for 127.0.0.1:18443: ERROR: Exception:\nTraceback ...\nEOFError: EOF when reading a line\n",
+         true},
+        {"Exception: No input was expected ($PIP_NO_INPUT set); question: User for host: \n", true},
+        {"Password: \nEOFError: EOF when reading a line\n", true},
+        {"WARNING: 401 Error, Credentials not correct for https://host/x/\n", true},
+        {"HTTPError: 401 Client Error: Unauthorized for url: https://host/x/\n", true},
+        {"ERROR: No matching distribution found for bundle-alder\n", false},
+        {"EOFError: Ran out of input\n", false},
+        {"ERROR: Could not find a version that satisfies the requirement (from versions: 4.0.1)\n",
+         false},
+    };
+    for (const Case& c : cases) EXPECT_EQ(index_asked_for_credentials(c.output), c.asked) << c.output;
+}
+
 }  // namespace
 }  // namespace tessel_installer::pkgkit

@@ -8,6 +8,8 @@
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/installation/engine.hpp"
+#include "tessel_installer/terminal_text.hpp"
+#include "tessel_installer/utils/pkgkit/pip_child.hpp"
 #include "tessel_installer/utils/pkgkit/pkgkit.hpp"
 #include "tessel_installer/utils/termwrite/termwrite.hpp"
 
@@ -68,7 +70,9 @@ PackageStatus _uninstall_packages_action(const std::vector<std::string>& package
                                          const Request& request, Children& children) {
     termwrite::print_message("Uninstalling:");
     return _perform_pip_action(
-        {.action = PipAction::Uninstall, .packages = packages, .debug = request.debug}, children);
+               {.action = PipAction::Uninstall, .packages = packages, .debug = request.debug},
+               children)
+        .package_status;
 }
 
 ActionResult _print_and_perform_action(ActionRun run, Children& children) {
@@ -82,18 +86,21 @@ ActionResult _print_and_perform_action(ActionRun run, Children& children) {
 
     ActionResult result;
     const auto phase = [&](const std::vector<std::string>& packages, bool show_version) {
-        result.package_status = _perform_pip_action({.action = run.action,
-                                                     .packages = packages,
-                                                     .version = run.version,
-                                                     .index_url = run.index_url,
-                                                     .extra_options = run.pip_options,
-                                                     .offline = run.offline,
-                                                     .show_version = show_version,
-                                                     .debug = run.debug,
-                                                     .upgrade = run.upgrade,
-                                                     .package_status = std::move(result.package_status),
-                                                     .installed_versions = run.installed_versions},
-                                                    children);
+        PipRunResult ran = _perform_pip_action({.action = run.action,
+                                                .packages = packages,
+                                                .version = run.version,
+                                                .index_url = run.index_url,
+                                                .extra_options = run.pip_options,
+                                                .offline = run.offline,
+                                                .show_version = show_version,
+                                                .debug = run.debug,
+                                                .upgrade = run.upgrade,
+                                                .package_status = std::move(result.package_status),
+                                                .installed_versions = run.installed_versions},
+                                               children);
+        result.package_status = std::move(ran.package_status);
+        result.index_asked_for_credentials =
+            result.index_asked_for_credentials || ran.index_asked_for_credentials;
         // The bundles see what the base phase installed.
         run.installed_versions.reset();
     };
@@ -129,6 +136,10 @@ ActionResult _print_and_perform_action(ActionRun run, Children& children) {
     }
     const bool tessel_included = pkgkit::check_is_tessel_enterprise_included(successful_packages);
     termwrite::print_package_summary(run.action, result.package_status, tessel_included);
+    if (result.index_asked_for_credentials) {
+        termwrite::print_index_asked_for_credentials(
+            text::terminal_safe(pkgkit::mask_url_credentials(run.index_url.value_or(""))));
+    }
     return result;
 }
 

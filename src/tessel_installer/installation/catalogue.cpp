@@ -326,6 +326,13 @@ CatalogueReply _fetch_catalogue_reply(const CatalogueRequest& request) {
     }
     reply.too_large = sink.too_large || result == CURLE_FILESIZE_EXCEEDED;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &reply.status);
+    // A plain-HTTP request through a proxy gets the proxy's own 407 as its status (often followed
+    // by a reset, as the proxy closes with the body unread): the service never saw the request.
+    if (reply.status == 407 && !proxy_in_use.empty()) {
+        reply.transport_error =
+            "the proxy answered with HTTP status 407" +
+            _explain_transfer_failure(result, request.url, 407, network, proxy_in_use);
+    }
     char* location = nullptr;
     if (curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location != nullptr)
         reply.redirect_url = location;

@@ -34,9 +34,9 @@ public:
     std::vector<pyenv::Distribution> installed_distributions() override {
         return pyenv::installed_distributions();
     }
-    std::optional<std::string> latest_version(const std::string& package,
-                                              const OptionalText& index_url) override {
-        return pkgkit::get_latest_package_version(package, index_url);
+    pkgkit::VersionLookUp latest_version(const std::string& package,
+                                         const OptionalText& index_url) override {
+        return pkgkit::look_up_latest_package_version(package, index_url);
     }
     void check_target_environment(pyenv::TargetUse use) override {
         pyenv::check_target_environment(use);

@@ -20,6 +20,7 @@
 #include "tessel_installer/platform/process.hpp"
 #include "tessel_installer/preflight.hpp"
 #include "tessel_installer/pyenv.hpp"
+#include "tessel_installer/utils/pkgkit/pkgkit.hpp"
 
 namespace tessel_installer::installer {
 
@@ -93,9 +94,10 @@ public:
     virtual std::string interpreter() = 0;
     // The installed distributions, in enumeration order (pyenv::installed_distributions).
     virtual std::vector<pyenv::Distribution> installed_distributions() = 0;
-    // The newest version the index offers, or none (pkgkit::get_latest_package_version).
-    virtual std::optional<std::string> latest_version(const std::string& package,
-                                                      const OptionalText& index_url) = 0;
+    // The newest version the index offers, or none, and whether the index asked for credentials
+    // (pkgkit::look_up_latest_package_version).
+    virtual pkgkit::VersionLookUp latest_version(const std::string& package,
+                                                 const OptionalText& index_url) = 0;
     // Stops the run before its first child when the environment refuses pip's changes
     // (pyenv::check_target_environment).
     virtual void check_target_environment(pyenv::TargetUse use) = 0;
@@ -165,10 +167,17 @@ struct VersionPlan {
 // The version policy of one package: pure, the look-up itself is the runner's.
 VersionPlan _plan_version(const std::string& package, const PipRun& run);
 
+// What one call of the runner leaves: the outcomes so far, and whether a version look-up found
+// that the index asks for credentials pip could not supply.
+struct PipRunResult {
+    PackageStatus package_status;
+    bool index_asked_for_credentials = false;
+};
+
 // Runs one pip child per package, in order, and records each outcome under the package's plain
 // text. Throws Interrupted once the child that was running when a signal arrived has ended and its
 // outcome is recorded; no later package is started.
-PackageStatus _perform_pip_action(PipRun run, Children& children = system_children());
+PipRunResult _perform_pip_action(PipRun run, Children& children = system_children());
 
 // One reading of the installed distributions, as both of the forms the engine uses.
 struct InventorySnapshot {
@@ -183,6 +192,8 @@ struct ActionResult {
     // After an install: the installed names the summary was decided from (the operation's
     // after-install snapshot). Empty after a download.
     std::vector<std::string> installed_after;
+    // A look-up of either phase met an index that asks for credentials (said after the summary).
+    bool index_asked_for_credentials = false;
 
     bool all_succeeded() const;
 };

@@ -171,7 +171,7 @@ VersionPlan _plan_version(const std::string& package, const PipRun& run) {
     return {};
 }
 
-PackageStatus _perform_pip_action(PipRun run, Children& children) {
+PipRunResult _perform_pip_action(PipRun run, Children& children) {
     // Only an install's outcome line compares versions; each inventory costs an interpreter child.
     if (run.action == PipAction::Install && !run.packages.empty() &&
         !run.installed_versions.has_value()) {
@@ -187,12 +187,17 @@ PackageStatus _perform_pip_action(PipRun run, Children& children) {
 
     // Kept from one package to the next on purpose: only a look-up or a given version changes it.
     OptionalText package_version;
+    bool index_asked_for_credentials = false;
     for (const auto& package : run.packages) {
         platform::throw_if_interrupted();
         const VersionPlan plan = _plan_version(package, run);
         if (plan.source == VersionPlan::Source::Given) package_version = run.version;
         if (plan.source == VersionPlan::Source::LookUp) {
-            package_version = children.latest_version(package, run.index_url);
+            pkgkit::VersionLookUp found = children.latest_version(package, run.index_url);
+            package_version = std::move(found.version);
+            // The package's own child still runs, unpinned, and its outcome line says it failed;
+            // the cause is said once, after the summary.
+            index_asked_for_credentials = index_asked_for_credentials || found.index_asked_for_credentials;
             // A look-up is a child of its own: an interrupt during it stops the run before the
             // package's own child starts.
             platform::throw_if_interrupted();
@@ -217,7 +222,7 @@ PackageStatus _perform_pip_action(PipRun run, Children& children) {
         if (end.output_failure) std::rethrow_exception(end.output_failure);
         platform::throw_if_interrupted();
     }
-    return std::move(run.package_status);
+    return {std::move(run.package_status), index_asked_for_credentials};
 }
 
 }  // namespace tessel_installer::installer

@@ -49,6 +49,11 @@ OrderedMap<std::string> list_current_installed_packages_with_their_version() {
 
 std::optional<std::string> get_latest_package_version(const std::string& package_name,
                                                       const std::optional<std::string>& index_url) {
+    return look_up_latest_package_version(package_name, index_url).version;
+}
+
+VersionLookUp look_up_latest_package_version(const std::string& package_name,
+                                             const std::optional<std::string>& index_url) {
     std::vector<std::string> cmd{pyenv::interpreter_path(), "-m", "pip", "index", "versions",
                                  package_name};
     if (index_url && !index_url->empty()) {
@@ -64,7 +69,14 @@ std::optional<std::string> get_latest_package_version(const std::string& package
     // The user's quiet mode and extra package sources must not decide what is read or found.
     const auto done = platform::run(
         cmd, {platform::Stream::Capture, platform::Stream::Capture, lookup_environment()});
-    if (done.returncode != 0) return std::nullopt;
+    // A failed look-up leaves the package unpinned; what the index asked for is kept for the
+    // line after the summary.
+    if (done.returncode != 0) {
+        return {.version = std::nullopt,
+                // The prompt goes to standard output, the traceback to standard error.
+                .index_asked_for_credentials =
+                    index_asked_for_credentials(done.out + "\n" + done.err)};
+    }
 
     const IndexListing listing = read_index_versions(done.out);
     if (!listing.has_line) {
@@ -76,7 +88,7 @@ std::optional<std::string> get_latest_package_version(const std::string& package
     if (!listing.version) {
         _print_ignored_version(package_name, listing.listed);
     }
-    return listing.version;
+    return {.version = listing.version};
 }
 
 }  // namespace tessel_installer::pkgkit

@@ -49,7 +49,22 @@ EnvironmentSettings vendor_sources_only() {
 EnvironmentSettings lookup_environment() {
     EnvironmentSettings settings = vendor_sources_only();
     settings.emplace_back("PIP_QUIET", "0");
+    settings.emplace_back("PIP_NO_INPUT", "0");
     return settings;
+}
+
+bool index_asked_for_credentials(std::string_view pip_output) {
+    // pip's question ("User for HOST: ", then "Password: ") is refused while PIP_NO_INPUT is in
+    // the environment ("No input was expected"), and otherwise reads the null device: EOFError.
+    const bool asked = pip_output.find("User for ") != std::string_view::npos ||
+                       pip_output.find("Password: ") != std::string_view::npos;
+    if (asked && (pip_output.find("EOFError") != std::string_view::npos ||
+                  pip_output.find("No input was expected") != std::string_view::npos)) {
+        return true;
+    }
+    // Credentials that the index turned down, or a 401 that pip reports as it is.
+    return pip_output.find("401 Error, Credentials not correct") != std::string_view::npos ||
+           pip_output.find("401 Client Error") != std::string_view::npos;
 }
 
 IndexListing read_index_versions(std::string_view pip_output) {

@@ -20,8 +20,16 @@ using EnvironmentSettings = std::vector<std::pair<std::string, std::string>>;
 EnvironmentSettings vendor_sources_only();
 
 // For the version look-up: vendor_sources_only() with quiet mode neutralised, since the
-// "Available versions: " line it reads is what quiet mode suppresses.
+// "Available versions: " line it reads is what quiet mode suppresses, and with pip's no-input
+// setting turned off, so that an index that asks for credentials makes pip ask its question: it
+// then names the question where it refuses to ask (a PIP_NO_INPUT in the environment), or its
+// prompt meets the input, the null device. With no-input on, pip would say only that it found
+// nothing.
 EnvironmentSettings lookup_environment();
+
+// True when pip's output shows that an index asked for credentials that pip could not supply: a
+// 401 reply, or pip's question for a user name or password, refused or met by the closed input.
+bool index_asked_for_credentials(std::string_view pip_output);
 
 // The version look-up's output read: the newest version pip listed, when it is a PEP 440
 // version. `listed` is the piece pip printed first (empty when no "Available versions: " line).

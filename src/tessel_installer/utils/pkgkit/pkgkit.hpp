@@ -62,6 +62,15 @@ bool is_version_equal(const std::optional<std::string>& installed_version,
 std::optional<std::string> get_latest_package_version(
     const std::string& package_name, const std::optional<std::string>& index_url = std::nullopt);
 
+// What one version look-up found: the version as above, and whether pip failed because the index
+// asked for credentials that it could not supply.
+struct VersionLookUp {
+    std::optional<std::string> version;
+    bool index_asked_for_credentials = false;
+};
+VersionLookUp look_up_latest_package_version(
+    const std::string& package_name, const std::optional<std::string>& index_url = std::nullopt);
+
 // ---- Naming and classification ---------------------------------------------------------------
 
 // The name prefix that marks the base package.

@@ -97,6 +97,14 @@ void print_package_summary(PipAction action, const PackageStatus& package_status
     if (message) print_message("\n" + std::string(*message));
 }
 
+void print_index_asked_for_credentials(std::string_view index) {
+    std::string notice = "\n";
+    notice += constants::INDEX_CREDENTIALS_MESSAGE_PREFIX;
+    notice += index;
+    notice += constants::INDEX_CREDENTIALS_MESSAGE_SUFFIX;
+    print_message(notice);
+}
+
 std::optional<std::string> close_standard_output() {
     // A write that failed earlier through the C++ stream (help) left only the stream's error flag;
     // its cause is what errno still says, as nothing else has failed since.

@@ -37,6 +37,10 @@ void print_additional_dependencies_installed(const std::set<std::string>& additi
 // Prints the one summary of an install or a download (an uninstall has none).
 void print_package_summary(PipAction action, const PackageStatus& package_status,
                            bool tessel_included);
+// The line after the summary when the index asked for credentials that pip could not supply:
+// where to put them. `index` is the index address as it may be shown (credentials masked,
+// terminal-safe).
+void print_index_asked_for_credentials(std::string_view index);
 
 // What the outcome text of one package is chosen from.
 struct ExitCodeFacts {
