@@ -204,9 +204,10 @@ void write_bundle_manifest(const std::string& folder, const BundleRequest& reque
     manifest.created_utc = _now_utc();
     manifest.request = request;
     // The files of an earlier download are covered again, so its packages still count.
+    const ledgerfile::detail::RecordFolder opened(dir);
     bool existed = false;
     try {
-        if (const auto old_text = ledgerfile::detail::read_whole_file(path)) {
+        if (const auto old_text = ledgerfile::detail::read_whole_file(opened, BUNDLE_MANIFEST_NAME)) {
             existed = true;
             manifest.packages = _parse_bundle_manifest(*old_text).packages;
         }
@@ -225,7 +226,7 @@ void write_bundle_manifest(const std::string& folder, const BundleRequest& reque
         }
         manifest.files.push_back({name, digest.size, digest.sha256});
     }
-    ledgerfile::detail::replace_file(path, _render_bundle_manifest(manifest));
+    ledgerfile::detail::replace_file(opened, BUNDLE_MANIFEST_NAME, _render_bundle_manifest(manifest));
     if (!existed) {
         // The temporary file was private to us; a bundle is carried to other machines and users.
         fs::permissions(path,
@@ -239,7 +240,10 @@ std::optional<BundleManifest> check_bundle_folder(const std::string& folder) {
     const fs::path dir = _folder_path(folder);
     std::optional<std::string> text;
     try {
-        text = ledgerfile::detail::read_whole_file(dir / BUNDLE_MANIFEST_NAME);
+        const ledgerfile::detail::RecordFolder opened(dir);
+        text = ledgerfile::detail::read_whole_file(opened, BUNDLE_MANIFEST_NAME);
+    } catch (const FileNotFoundError&) {
+        // No folder, so no manifest: the listing of its wheels says what is wrong.
     } catch (const OSError& failure) {
         _refuse(folder, "the manifest '" + std::string(BUNDLE_MANIFEST_NAME) +
                             "' is unreadable: " + failure.what());
