@@ -40,6 +40,8 @@ server.socket = context.wrap_socket(server.socket, server_side=True)
 server.timeout = 30
 print(server.server_address[1], flush=True)
 if os.fork() == 0:
+    # Out of the parent's process group, which is ended with the parent.
+    os.setsid()
     null = os.open(os.devnull, os.O_RDWR)
     for fd in (0, 1, 2):
         os.dup2(null, fd)

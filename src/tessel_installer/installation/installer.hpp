@@ -23,6 +23,10 @@ struct Request {
     bool upgrade = false;
     OptionalText python_version{};
     OptionalList platform{};  // in the order given; none when --platform was never given
+    OptionalText report{};    // the JSON report written when the run ends
+    OptionalText log{};       // the log every child's command line and output are appended to
+    bool dry_run = false;     // decide and print what would happen; start no pip child
+    bool no_progress = false; // no animation frames: each outcome line once, when its child ends
 };
 
 int install_packages(const Request& request);
