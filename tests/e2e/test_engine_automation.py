@@ -24,7 +24,7 @@ def test_report_log_no_progress_and_dry_run(sandbox, venv, run_engine, tmp_path)
                           "bundle-dogwood - would install\n")
     assert "bundle-alder" not in venv.installed()
     assert record(venv) is None
-    assert "\n--- " not in log.read_text()
+    assert "\n--- " not in log.read_text() and "catalogue request" in log.read_text()
     dry_doc = json.loads(dry_report.read_text())
     assert dry_doc["dry_run"] is True and dry_doc["exit_status"] == 0
     assert [(p["name"], p["outcome"], p["changed"], p["exit_status"], p["version_requested"])
@@ -59,8 +59,8 @@ def test_report_log_no_progress_and_dry_run(sandbox, venv, run_engine, tmp_path)
     assert doc["summary"] == {"total": 2, "changed": 1, "failed": 1, "not_run": 0}
 
     text = log.read_text()
-    assert "--- \npip install bundle-alder==1.1.0 --index-url https://127.0.0.1:18443/" in text
-    assert "--- \npip install bundle-dogwood==1.0.0 --index-url https://127.0.0.1:18443/" in text
+    assert "--- pip install bundle-alder==1.1.0 --index-url https://127.0.0.1:18443/" in text
+    assert "--- pip install bundle-dogwood==1.0.0 --index-url https://127.0.0.1:18443/" in text
     assert f"catalogue request: POST {sandbox.catalogue_url} -> HTTP status 200" in text
     assert "Successfully installed" in text  # pip's own stdout, in full
     # The catalogue's credentials are in neither file.

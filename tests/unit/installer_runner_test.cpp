@@ -266,7 +266,7 @@ TEST(PipRunner, DebugModePrintsTheCommandAndLetsPipWrite) {
 // without frames, and its outcome word, change and exit status in the report.
 TEST(PipRunner, ReportOutcomesAndDryRunLines) {
     using Installed = std::vector<std::pair<std::string, std::string>>;
-    using Outcomes = std::vector<std::tuple<std::string, std::string, bool, nlohmann::json>>;
+    using Outcomes = std::vector<std::tuple<std::string, std::string, bool, nlohmann::ordered_json>>;
     struct Case {
         const char* what;
         PipAction action;
@@ -334,7 +334,7 @@ TEST(PipRunner, ReportOutcomesAndDryRunLines) {
                              .no_progress = true},
                             env);
         EXPECT_EQ(out.text(), tc.lines);
-        const auto report = nlohmann::json::parse(journal.report_text(3));
+        const auto report = nlohmann::ordered_json::parse(journal.report_text(3));
         EXPECT_EQ(report["dry_run"], tc.dry_run);
         EXPECT_EQ(report["exit_status"], 3);
         Outcomes outcomes;

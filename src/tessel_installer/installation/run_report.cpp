@@ -33,7 +33,8 @@ namespace tessel_installer::installer {
 namespace {
 
 namespace fs = std::filesystem;
-using nlohmann::json;
+// Keys stay in the order written: every document starts with its schema.
+using json = nlohmann::ordered_json;
 
 std::string_view _action_name(PipAction action) {
     switch (action) {
@@ -276,7 +277,9 @@ void RunJournal::log_child(const std::string& command, std::chrono::system_clock
                            bool output_on_terminal) {
     ran_children_ = true;
     if (!log_) return;
-    std::string entry = "--- " + pkgkit::mask_url_credentials(command) + "\n";
+    std::string_view shown = command;
+    while (!shown.empty() && shown.front() == '\n') shown.remove_prefix(1);
+    std::string entry = "--- " + pkgkit::mask_url_credentials(shown) + "\n";
     entry += "start: " + _utc_text(start) + "\nend: " + _utc_text(end) + "\n";
     entry += "exit status: " + std::to_string(status) + "\n";
     if (output_on_terminal) {
