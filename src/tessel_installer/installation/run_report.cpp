@@ -5,6 +5,7 @@
 #include <sys/stat.h>
 #if defined(_WIN32)
 #include <io.h>
+#include <process.h>
 #else
 #include <unistd.h>
 #endif
