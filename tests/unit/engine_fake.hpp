@@ -34,7 +34,8 @@ using Calls = std::vector<Words>;
 //                         uninstall removes it,
 //   "brings:OTHER"        like none, and an install adds OTHER as well,
 //   "waits:N"             like none, after N waits of the animation,
-//   an exit status        the pip run ends with it ("-9": ended by a signal),
+//   an exit status        the pip run ends with it ("-9": ended by a signal), after 25 lines
+//                         on a standard error that goes to a file,
 //   "interrupt"           Ctrl-C arrives while the pip run goes on, which then ends with 1,
 //   "removes:N"           an uninstall removes the distribution, then the run ends with N,
 //   "term"                a termination request arrives, and the run ends once it was passed on,
@@ -112,7 +113,8 @@ public:
         if (refusal_) throw RuntimeError(*refusal_);
     }
     void refuse(const std::string& message) { refusal_ = message; }
-    std::unique_ptr<platform::Child> start(const Words& argv, platform::SpawnOptions) override {
+    std::unique_ptr<platform::Child> start(const Words& argv,
+                                           platform::SpawnOptions options) override {
         if (argv.size() < 4 || argv[0] != interpreter() || argv[1] != "-m" || argv[2] != "pip") {
             throw std::runtime_error("not a pip command line");
         }
@@ -137,6 +139,11 @@ public:
             return std::make_unique<FakeChild>(std::stoi(behaviour.substr(8)), 0, false);
         }
         if (!behaviour.empty() && behaviour.find_first_not_of("-0123456789") == std::string::npos) {
+            // A failing pip explains itself on standard error, when that is kept.
+            if (options.err == platform::Stream::File) {
+                std::ofstream err(options.err_file, std::ios::app);
+                for (int line = 1; line <= 25; ++line) err << "ERROR: " << name << " line " << line << "\n";
+            }
             return std::make_unique<FakeChild>(std::stoi(behaviour), 0, false);
         }
         if (call[0] == "install") {

@@ -3,10 +3,13 @@
 // and how a Ctrl-C or a termination request stops the run after the running child.
 #include <csignal>
 #include <optional>
+#include <tuple>
+#include <utility>
 #include <string>
 #include <vector>
 
 #include <gtest/gtest.h>
+#include <nlohmann/json.hpp>
 
 #include "captured_stdout.hpp"
 #include "engine_fake.hpp"
@@ -279,6 +282,101 @@ TEST(PipRunner, DebugModePrintsTheCommandAndLetsPipWrite) {
     EXPECT_EQ(text, "\npip install bundle-alder==1.0.0 --index-url " + _index_url() + hosts +
                         "\n" + "\npip install bundle-cedar==1.0.0 --index-url " + _index_url() +
                         hosts + "\n");
+}
+
+// What --report, --no-progress and --dry-run make of each package: its line, printed once and
+// without frames, and its outcome word, change and exit status in the report.
+TEST(PipRunner, ReportOutcomesAndDryRunLines) {
+    using Installed = std::vector<std::pair<std::string, std::string>>;
+    using Outcomes = std::vector<std::tuple<std::string, std::string, bool, nlohmann::ordered_json>>;
+    struct Case {
+        const char* what;
+        PipAction action;
+        bool dry_run;
+        bool upgrade;
+        OptionalText version;
+        Installed installed;
+        std::string lines;
+        Outcomes outcomes;  // name, outcome word, changed, exit status
+    };
+    const Words packages{"bundle-alder", "bundle-cedar", "bundle-dogwood"};
+    const Case cases[] = {
+        {"install", Install, false, false, "1.0.0", {{"bundle-cedar", "1.0.0"}},
+         "bundle-alder - Installed!\nbundle-cedar - N/A (already installed)\n"
+         "bundle-dogwood - Installation failed. Use --debug for more details.\n",
+         {{"bundle-alder", "installed", true, 0}, {"bundle-cedar", "already-installed", false, 0},
+          {"bundle-dogwood", "failed", false, 1}}},
+        {"upgrade", Install, false, true, std::nullopt, {{"bundle-cedar", "9.9.9"}},
+         "bundle-alder - Installed!\nbundle-cedar - N/A (already installed and up-to-date)\n"
+         "bundle-dogwood - Installation failed. Use --debug for more details.\n",
+         {{"bundle-alder", "installed", true, 0}, {"bundle-cedar", "up-to-date", false, 0},
+          {"bundle-dogwood", "failed", false, 1}}},
+        {"uninstall", Uninstall, false, false, std::nullopt, {{"bundle-alder", "1.0"}},
+         "bundle-alder - Uninstalled!\nbundle-cedar - Uninstalled!\n"
+         "bundle-dogwood - Uninstall failed. Use --debug for more details.\n",
+         {{"bundle-alder", "uninstalled", true, 0}, {"bundle-cedar", "not-installed", false, 0},
+          {"bundle-dogwood", "failed", false, 1}}},
+        {"dry install", Install, true, false, "1.0.0",
+         {{"bundle-cedar", "1.0.0"}, {"bundle-dogwood", "0.5"}},
+         "bundle-alder - would install\nbundle-cedar - already installed\n"
+         "bundle-dogwood - would upgrade\n",
+         {{"bundle-alder", "would-install", true, nullptr},
+          {"bundle-cedar", "already-installed", false, nullptr},
+          {"bundle-dogwood", "would-upgrade", true, nullptr}}},
+        {"dry upgrade", Install, true, true, std::nullopt,
+         {{"bundle-cedar", "9.9.9"}, {"bundle-dogwood", "10.0"}},
+         "bundle-alder - would install\nbundle-cedar - already installed\n"
+         "bundle-dogwood - already installed\n",
+         {{"bundle-alder", "would-install", true, nullptr},
+          {"bundle-cedar", "up-to-date", false, nullptr},
+          {"bundle-dogwood", "up-to-date", false, nullptr}}},
+        {"dry uninstall", Uninstall, true, false, std::nullopt, {{"bundle-alder", "1.0"}},
+         "bundle-alder - would uninstall\nbundle-cedar - not installed\n"
+         "bundle-dogwood - not installed\n",
+         {{"bundle-alder", "would-uninstall", true, nullptr},
+          {"bundle-cedar", "not-installed", false, nullptr},
+          {"bundle-dogwood", "not-installed", false, nullptr}}},
+    };
+    for (const auto& tc : cases) {
+        SCOPED_TRACE(tc.what);
+        FakeEnvironment env;
+        env.rule("bundle-dogwood", "1");
+        for (const auto& [name, version] : tc.installed) env.install(name, version);
+        env.write_record("bundle-alder\n");
+        RunJournal journal(tc.action, {.report = (env.root() / "report.json").string(),
+                                       .dry_run = tc.dry_run});
+        CapturedStdout out;
+        _perform_pip_action({.action = tc.action,
+                             .packages = packages,
+                             .version = tc.version,
+                             .index_url = tc.action == Install ? OptionalText(_index_url()) : std::nullopt,
+                             .upgrade = tc.upgrade,
+                             .journal = &journal,
+                             .dry_run = tc.dry_run,
+                             .no_progress = true},
+                            env);
+        EXPECT_EQ(out.text(), tc.lines);
+        const auto report = nlohmann::ordered_json::parse(journal.report_text(3));
+        EXPECT_EQ(report["dry_run"], tc.dry_run);
+        EXPECT_EQ(report["exit_status"], 3);
+        Outcomes outcomes;
+        for (const auto& package : report["packages"]) {
+            outcomes.emplace_back(package["name"], package["outcome"], package["changed"],
+                                  package["exit_status"]);
+            // Only a failed child keeps the end of pip's standard error: its last 20 lines.
+            const auto& tail = package["stderr_tail"];
+            EXPECT_EQ(tail.size(), package["outcome"] == "failed" ? 20u : 0u);
+            if (!tail.empty()) {
+                EXPECT_EQ(tail.back(), "ERROR: " + std::string(package["name"]) + " line 25");
+            }
+        }
+        EXPECT_EQ(outcomes, tc.outcomes);
+        if (tc.dry_run) {
+            // Look-ups that pin still run; no install or uninstall child, and the record is kept.
+            for (const auto& call : env.pip_calls()) EXPECT_EQ(call[0], "index");
+            EXPECT_EQ(env.record(), "bundle-alder\n");
+        }
+    }
 }
 
 // Ctrl-C and termination requests: the running child ends, its outcome and the record are kept,

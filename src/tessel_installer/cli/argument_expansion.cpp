@@ -50,6 +50,13 @@ struct LongMatch {
     std::vector<std::string> candidates;  // every long name it is a prefix of, with dashes
 };
 
+// The options for scripts and CI are taken by their full names only: an abbreviation that
+// meant one option before they came ("--d" for --debug) keeps its meaning.
+bool full_name_only(const std::string& long_name) {
+    return long_name == "report" || long_name == "log" || long_name == "dry-run" ||
+           long_name == "no-progress";
+}
+
 LongMatch match_long(const CLI::App& parser, const std::string& name) {
     LongMatch match;
     if (name.empty()) return match;
@@ -61,7 +68,7 @@ LongMatch match_long(const CLI::App& parser, const std::string& name) {
                 match.candidates = {"--" + long_name};
                 return match;
             }
-            if (long_name.starts_with(name)) {
+            if (long_name.starts_with(name) && !full_name_only(long_name)) {
                 prefix_of = option;
                 match.candidates.push_back("--" + long_name);
             }

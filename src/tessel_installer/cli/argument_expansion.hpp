@@ -17,7 +17,8 @@ using ExpansionOutcome = std::variant<std::vector<std::string>, HelpRequest, Usa
 // - The top level takes only -h/--help and the action's name; the action's options follow it.
 // - "--name=VALUE" and "--name VALUE" both give VALUE; a short value option also takes "-vVALUE".
 // - A long name that is not declared exactly is widened when it is the prefix of exactly one
-//   declared long option; the prefix of several is an error naming them all.
+//   declared long option; the prefix of several is an error naming them all. --report, --log,
+//   --dry-run and --no-progress are taken by their full names only.
 // - A value is never read from an argument that starts with "-" (besides "-" itself): "--package
 //   --debug" lacks its value instead of installing a package called "--debug". "--package=-x" is
 //   the way to pass such a value on purpose.

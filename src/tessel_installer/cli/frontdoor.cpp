@@ -82,6 +82,31 @@ CLI::Option* flag(Parser::Storage& s, CLI::App& action, const std::string& names
                 [&into, field](Args& args) { args.*field = into; });
 }
 
+// A file the run writes to: standard output carries the progress lines, so "-" is no name here.
+const CLI::Validator FILE_NOT_STANDARD_OUTPUT(
+    [](std::string& value) {
+        if (value == "-") return std::string("standard output ('-') carries the progress lines; give a file");
+        if (value.empty()) return std::string("a file name is needed");
+        return std::string();
+    },
+    "FILE");
+
+// The options every action that runs pip children has for scripts and CI logs.
+void automation_options(Parser::Storage& s, CLI::App& action, bool dry_run) {
+    value_option(s, action, "--report", &Request::report,
+                 "Write a JSON report of the run to this file when it ends.")
+        ->check(FILE_NOT_STANDARD_OUTPUT);
+    value_option(s, action, "--log", &Request::log,
+                 "Append each pip command line, its times, status and output to this file.")
+        ->check(FILE_NOT_STANDARD_OUTPUT);
+    if (dry_run) {
+        flag(s, action, "--dry-run", &Request::dry_run,
+             "Show what would be done without changing anything.");
+    }
+    flag(s, action, "--no-progress", &Request::no_progress,
+         "Print each outcome once, without the progress animation.");
+}
+
 CLI::App& add_action(Parser::Storage& storage, const std::string& name, const std::string& help,
                      Handler handler) {
     CLI::App* action = storage.app.add_subcommand(name, help);
@@ -103,10 +128,12 @@ void declare(Parser::Storage& s) {
     value_option(s, install, "-v,--version", &Request::version,
                  "Tessel-Enterprise version (e.g., 0.23.0).");
     flag(s, install, "-u,--upgrade", &Request::upgrade, "Upgrade the current installed packages.");
+    automation_options(s, install, true);
 
     CLI::App& uninstall = add_action(s, "uninstall", "Uninstall your Tessel Enterprise Packages.",
                                      uninstall_action);
     flag(s, uninstall, "--debug", &Request::debug, "Print pip install commands.");
+    automation_options(s, uninstall, true);
 
     CLI::App& download = add_action(
         s, "download", "Download your Tessel Enterprise Packages for offline installation.",
@@ -126,6 +153,7 @@ void declare(Parser::Storage& s) {
     value_option(s, download, "--version", &Request::version,
                  "Tessel-Enterprise version (e.g., 0.23).");
     list_option(s, download, "--options", &Request::options, "Optional dependencies to install.");
+    automation_options(s, download, false);
 
     CLI::App& list =
         add_action(s, "list-packages", "List all packages you have access to.", list_action);

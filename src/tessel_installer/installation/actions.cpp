@@ -44,34 +44,48 @@ std::vector<std::string> _download_options(const Request& request) {
 
 ActionResult _install_packages_action(const PackageKinds& user_requested_packages,
                                       const Request& request, Children& children,
-                                      std::optional<OrderedMap<std::string>> installed_versions) {
+                                      std::optional<OrderedMap<std::string>> installed_versions,
+                                      RunJournal* journal) {
     return _print_and_perform_action({.action = PipAction::Install,
                                       .packages = user_requested_packages,
                                       .index_url = _index_url(),
                                       .debug = request.debug,
                                       .version = request.version,
                                       .upgrade = request.upgrade,
-                                      .installed_versions = std::move(installed_versions)},
+                                      .installed_versions = std::move(installed_versions),
+                                      .journal = journal,
+                                      .dry_run = request.dry_run,
+                                      .no_progress = request.no_progress},
                                      children);
 }
 
 ActionResult _download_packages_action(const PackageKinds& packages, const Request& request,
-                                       Children& children) {
+                                       Children& children, RunJournal* journal) {
     return _print_and_perform_action({.action = PipAction::Download,
                                       .packages = packages,
                                       .index_url = _index_url(),
                                       .debug = request.debug,
                                       .version = request.version,
-                                      .pip_options = _download_options(request)},
+                                      .pip_options = _download_options(request),
+                                      .journal = journal,
+                                      .no_progress = request.no_progress},
                                      children);
 }
 
 PackageStatus _uninstall_packages_action(const std::vector<std::string>& packages,
-                                         const Request& request, Children& children) {
+                                         const Request& request, Children& children,
+                                         RunJournal* journal) {
+    if (journal != nullptr) {
+        for (const auto& package : packages) journal->plan(package, "");
+    }
     termwrite::print_message("Uninstalling:");
-    return _perform_pip_action(
-               {.action = PipAction::Uninstall, .packages = packages, .debug = request.debug},
-               children)
+    return _perform_pip_action({.action = PipAction::Uninstall,
+                                .packages = packages,
+                                .debug = request.debug,
+                                .journal = journal,
+                                .dry_run = request.dry_run,
+                                .no_progress = request.no_progress},
+                               children)
         .package_status;
 }
 
@@ -83,6 +97,17 @@ ActionResult _print_and_perform_action(ActionRun run, Children& children) {
     _check_package_texts(base_packages);
     _check_package_texts(bundles);
     const std::string title(constants::title(run.action));
+    if (run.journal != nullptr) {
+        // Planned in run order, so the packages an interrupt leaves behind are reported too.
+        for (const auto& package : base_packages) {
+            const std::string kind = run.use_product_type ? run.packages.get(package).value_or("") : "base";
+            run.journal->plan(package, kind.empty() ? "base" : kind);
+        }
+        for (const auto& package : bundles) {
+            const std::string kind = run.use_product_type ? run.packages.get(package).value_or("") : "bundle";
+            run.journal->plan(package, kind.empty() ? "bundle" : kind);
+        }
+    }
 
     ActionResult result;
     const auto phase = [&](const std::vector<std::string>& packages, bool show_version) {
@@ -96,7 +121,10 @@ ActionResult _print_and_perform_action(ActionRun run, Children& children) {
                                                 .debug = run.debug,
                                                 .upgrade = run.upgrade,
                                                 .package_status = std::move(result.package_status),
-                                                .installed_versions = run.installed_versions},
+                                                .installed_versions = run.installed_versions,
+                                                .journal = run.journal,
+                                                .dry_run = run.dry_run,
+                                                .no_progress = run.no_progress},
                                                children);
         result.package_status = std::move(ran.package_status);
         result.index_asked_for_credentials =
@@ -123,11 +151,18 @@ ActionResult _print_and_perform_action(ActionRun run, Children& children) {
         }
     }
 
+    // A dry run changed nothing: there is nothing to sum up.
+    if (run.dry_run) return result;
+
     std::vector<std::string> successful_packages;
     if (run.action == PipAction::Install) {
+        OrderedMap<std::string> versions_after;
         for (auto& distribution : children.installed_distributions()) {
+            versions_after.set(distribution.name, distribution.version);
             result.installed_after.push_back(std::move(distribution.name));
         }
+        // The summary's own reading after the last child also gives the report its versions.
+        if (run.journal != nullptr) run.journal->set_versions_after(versions_after);
         successful_packages = result.installed_after;
     } else {
         for (const auto& [package, succeeded] : result.package_status) {

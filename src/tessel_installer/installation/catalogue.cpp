@@ -234,12 +234,18 @@ CatalogueRequest _configured_catalogue_request() {
     return request;
 }
 
-std::optional<PackageKinds> _get_accessible_packages() {
-    return _get_accessible_packages(_configured_catalogue_request());
+std::optional<PackageKinds> _get_accessible_packages(RunJournal* journal) {
+    return _get_accessible_packages(_configured_catalogue_request(), journal);
 }
 
-std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& request) {
-    CatalogueReading fetched = _fetch_catalogue(request);
+std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& request,
+                                                     RunJournal* journal) {
+    const CatalogueReply reply = _fetch_catalogue_reply(request);
+    CatalogueReading fetched = _catalogue_from_reply(reply);
+    // The address and the status only: the request's headers carry the credentials.
+    if (journal != nullptr) {
+        journal->log_catalogue(request.url, reply.status, fetched.packages ? "" : fetched.problem);
+    }
     if (!fetched.packages) _print_fetch_failure(request.url, fetched.problem);
     return std::move(fetched.packages);
 }
@@ -399,8 +405,9 @@ Selection _select_from_catalogue(const std::optional<PackageKinds>& catalogue,
     return {*catalogue, SelectionOutcome::Selected};
 }
 
-Selection _select_packages(const OptionalText& package, const OptionalList& options) {
-    return _select_from_catalogue(_get_accessible_packages(), package, options);
+Selection _select_packages(const OptionalText& package, const OptionalList& options,
+                           RunJournal* journal) {
+    return _select_from_catalogue(_get_accessible_packages(journal), package, options);
 }
 
 std::optional<PackageKinds> _get_packages(const OptionalText& package,

@@ -14,6 +14,7 @@
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/installation/catalogue.hpp"
 #include "tessel_installer/installation/installer.hpp"
+#include "tessel_installer/installation/run_report.hpp"
 #include "tessel_installer/logging.hpp"
 #include "tessel_installer/ordered_map.hpp"
 #include "tessel_installer/platform/child.hpp"
@@ -30,7 +31,8 @@ inline constexpr Logger LOGGER{"tessel_installer.installation.installer"};
 
 // The catalogue (package name -> product kind, in the service's order), or none when it could not
 // be fetched or the reply was malformed; a notice saying what failed has then been printed.
-std::optional<PackageKinds> _get_accessible_packages();
+// With a journal, the request's address and status go into its log.
+std::optional<PackageKinds> _get_accessible_packages(RunJournal* journal = nullptr);
 
 // One catalogue request: where it goes, its header lines, the limit of the whole request and the
 // largest reply accepted. The fetch above uses the configured values.
@@ -41,7 +43,8 @@ struct CatalogueRequest {
     std::size_t max_reply_bytes = 4 * 1024 * 1024;
 };
 CatalogueRequest _configured_catalogue_request();
-std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& request);
+std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& request,
+                                                     RunJournal* journal = nullptr);
 // The configured catalogue, or a RuntimeError carrying the notice that the fetch would print: for
 // output that must hold nothing but a document.
 PackageKinds _get_accessible_packages_or_raise();
@@ -73,7 +76,8 @@ struct Selection {
 
 // Resolves --package/--options against a freshly fetched catalogue.
 Selection _select_packages(const OptionalText& package = std::nullopt,
-                           const OptionalList& options = std::nullopt);
+                           const OptionalList& options = std::nullopt,
+                           RunJournal* journal = nullptr);
 // The same, as the mapping alone (none for every outcome but Selected).
 std::optional<PackageKinds> _get_packages(const OptionalText& package = std::nullopt,
                                           const OptionalList& options = std::nullopt);
@@ -156,6 +160,9 @@ struct PipRun {
     // The installed versions an install's outcome lines compare with. None: the runner reads them
     // once, before the first child (downloads and uninstalls never compare and read nothing).
     std::optional<OrderedMap<std::string>> installed_versions{};
+    RunJournal* journal = nullptr;  // what the run keeps for --report and --log; none: nothing
+    bool dry_run = false;           // decide each outcome, start no pip child, record nothing
+    bool no_progress = false;       // no frames: the outcome line once, when the child ends
 };
 
 // Where the version of one package comes from, and whether its token is pinned to it.
@@ -216,16 +223,27 @@ struct ActionRun {
     bool use_product_type = true;  // false: the kinds are ignored and names alone decide (folder)
     // The first phase's reading of the installed versions, when the caller has just taken it.
     std::optional<OrderedMap<std::string>> installed_versions{};
+    RunJournal* journal = nullptr;
+    bool dry_run = false;
+    bool no_progress = false;
 };
 ActionResult _print_and_perform_action(ActionRun run, Children& children = system_children());
 
 ActionResult _install_packages_action(const PackageKinds& user_requested_packages,
                                       const Request& request, Children& children,
-                                      std::optional<OrderedMap<std::string>> installed_versions);
+                                      std::optional<OrderedMap<std::string>> installed_versions,
+                                      RunJournal* journal = nullptr);
 ActionResult _download_packages_action(const PackageKinds& packages, const Request& request,
-                                       Children& children);
+                                       Children& children, RunJournal* journal = nullptr);
 PackageStatus _uninstall_packages_action(const std::vector<std::string>& packages,
-                                         const Request& request, Children& children);
+                                         const Request& request, Children& children,
+                                         RunJournal* journal = nullptr);
+
+// The operations' bodies, with the journal of --report and --log (none without either).
+int _install_packages(const Request& request, Children& children, RunJournal* journal);
+int _install_packages_from_folder(const Request& request, Children& children, RunJournal* journal);
+int _download_packages(const Request& request, Children& children, RunJournal* journal);
+int _uninstall_packages(const Request& request, Children& children, RunJournal* journal);
 
 // The public operations, with the children they start through (the public ones use the system's).
 int install_packages(const Request& request, Children& children);

@@ -24,6 +24,10 @@ struct Request {
     OptionalText python_version{};
     OptionalList platform{};  // in the order given; none when --platform was never given
     bool json = false;        // list-packages, check-requirements: one JSON document, no text
+    OptionalText report{};    // the JSON report written when the run ends
+    OptionalText log{};       // the log every child's command line and output are appended to
+    bool dry_run = false;     // decide and print what would happen; start no pip child
+    bool no_progress = false; // no animation frames: each outcome line once, when its child ends
 };
 
 int install_packages(const Request& request);

@@ -3,6 +3,7 @@
 // is not on offer or not in the folder, or the catalogue could not be fetched. The run always goes
 // on to its end (both phases, the warning, the summary, the note) before the status is decided.
 #include <filesystem>
+#include <iostream>
 #include <set>
 #include <string>
 #include <string_view>
@@ -15,6 +16,7 @@
 #include "tessel_installer/installation/engine.hpp"
 #include "tessel_installer/preflight.hpp"
 #include "tessel_installer/installation/installer.hpp"
+#include "tessel_installer/installation/run_report.hpp"
 #include "tessel_installer/json_document.hpp"
 #include "tessel_installer/platform/signals.hpp"
 #include "tessel_installer/terminal_text.hpp"
@@ -70,6 +72,75 @@ std::optional<std::set<std::string>> _read_record_for_uninstall() {
     return recorded;
 }
 
+// The status a run ends with once a signal was recorded: the one a shell shows for a process
+// ended by it, as the front end reports it.
+int _interrupt_status(int signal_number) {
+    return signal_number > 0 && signal_number < 128 ? 128 + signal_number : ERROR;
+}
+
+// The status the front end will end the run with for the error being handled.
+int _status_of_escaped_error() {
+    try {
+        throw;
+    } catch (const Interrupted& interrupted) {
+        return _interrupt_status(interrupted.signal_number());
+    } catch (...) {
+        const int signal_number = platform::pending_interrupt();
+        return signal_number != 0 ? _interrupt_status(signal_number) : ERROR;
+    }
+}
+
+// The report's last reading of the installed versions, when the action did not take one after
+// its last child (an uninstall, or a run that stopped early). Asked even when an interrupt is
+// pending; a reading that fails leaves the versions unknown.
+void _read_versions_after(RunJournal& journal, PipAction action, Children& children) {
+    if (!journal.wants_report() || journal.dry_run() || action == PipAction::Download ||
+        !journal.ran_children() || journal.has_versions_after()) {
+        return;
+    }
+    try {
+        const platform::InterruptShield shield;
+        journal.set_versions_after(_take_inventory_snapshot(children).versions);
+    } catch (const std::exception&) {
+    }
+}
+
+// Runs an operation's body with the journal that --report and --log ask for, and writes the
+// report however the body ends. Without either option the body runs without a journal, as it
+// always did.
+template <typename Body>
+int _run_journaled(PipAction action, const Request& request, Children& children, Body body) {
+    if (!request.report && !request.log) return body(nullptr);
+    RunJournal journal(action, request);
+    try {
+        journal.set_interpreter(children.interpreter());
+    } catch (const std::exception&) {
+        // No interpreter: the report says so, and the run fails where it needs one.
+    }
+    int status = ERROR;
+    try {
+        status = body(&journal);
+        if (const int signal_number = platform::pending_interrupt(); signal_number != 0) {
+            status = _interrupt_status(signal_number);
+        }
+        // Output that cannot be delivered fails the run: found now, so the report says so.
+        termwrite::print_with_flush("");
+    } catch (...) {
+        const int escaped_status = _status_of_escaped_error();
+        _read_versions_after(journal, action, children);
+        try {
+            journal.write_report(escaped_status);
+        } catch (const std::exception& failure) {
+            std::cerr << "tessel-installer: error: the report was not written: "
+                      << text::terminal_safe(failure.what()) << '\n' << std::flush;
+        }
+        throw;
+    }
+    _read_versions_after(journal, action, children);
+    journal.write_report(status);
+    return status;
+}
+
 }  // namespace
 
 std::vector<std::string> _list_wheel_files(const std::string& folder) {
@@ -96,14 +167,21 @@ std::vector<std::string> _list_wheel_files(const std::string& folder) {
 }
 
 int install_packages(const Request& request, Children& children) {
+    return _run_journaled(PipAction::Install, request, children, [&](RunJournal* journal) {
+        return _install_packages(request, children, journal);
+    });
+}
+
+int _install_packages(const Request& request, Children& children, RunJournal* journal) {
     const std::optional<PackageKinds> all_tessel_enterprise_related_pkgs =
-        _get_accessible_packages();
+        _get_accessible_packages(journal);
     platform::throw_if_interrupted();
     children.check_target_environment(pyenv::TargetUse::Install);  // before the first child
     // One reading serves as the snapshot before the install and as the first phase's installed
     // versions: only the second catalogue request lies between the two.
     InventorySnapshot before = _take_inventory_snapshot(children);
-    const Selection selection = _select_packages(request.package, request.options);
+    if (journal != nullptr) journal->set_versions_before(before.versions);
+    const Selection selection = _select_packages(request.package, request.options, journal);
     platform::throw_if_interrupted();
 
     // A notice about a failed fetch was printed: the run cannot count as a success.
@@ -120,7 +198,8 @@ int install_packages(const Request& request, Children& children) {
     }
 
     const ActionResult result =
-        _install_packages_action(*selection.packages, request, children, before.versions);
+        _install_packages_action(*selection.packages, request, children, before.versions, journal);
+    if (request.dry_run) return fetch_status;
     // The action's own after-install snapshot: nothing has been installed since it was taken.
     pkgkit::LooseCollection related;
     if (all_tessel_enterprise_related_pkgs.has_value()) related = *all_tessel_enterprise_related_pkgs;
@@ -131,6 +210,13 @@ int install_packages(const Request& request, Children& children) {
 }
 
 int install_packages_from_folder(const Request& request, Children& children) {
+    return _run_journaled(PipAction::Install, request, children, [&](RunJournal* journal) {
+        return _install_packages_from_folder(request, children, journal);
+    });
+}
+
+int _install_packages_from_folder(const Request& request, Children& children,
+                                  RunJournal* journal) {
     const std::string folder = request.folder.value_or("");
     const std::optional<BundleManifest> manifest = check_bundle_folder(folder);
     // Names from wheel files are validated by the wheel-name parser; a malformed file name is a
@@ -175,6 +261,7 @@ int install_packages_from_folder(const Request& request, Children& children) {
     }
     children.check_target_environment(pyenv::TargetUse::Install);  // before the first child
     InventorySnapshot before = _take_inventory_snapshot(children);
+    if (journal != nullptr) journal->set_versions_before(before.versions);
     const ActionResult result = _print_and_perform_action(
         {.action = PipAction::Install,
          .packages = packages,
@@ -183,8 +270,12 @@ int install_packages_from_folder(const Request& request, Children& children) {
          .pip_options = {"--no-index", "--find-links", folder},
          .offline = true,
          .use_product_type = false,
-         .installed_versions = before.versions},
+         .installed_versions = before.versions,
+         .journal = journal,
+         .dry_run = request.dry_run,
+         .no_progress = request.no_progress},
         children);
+    if (request.dry_run) return SUCCESS;
 
     pkgkit::LooseCollection requested;
     if (request.package.has_value()) requested = *request.package;
@@ -195,14 +286,21 @@ int install_packages_from_folder(const Request& request, Children& children) {
 }
 
 int download_packages(const Request& request, Children& children) {
-    const Selection selection = _select_packages(request.package, request.options);
+    return _run_journaled(PipAction::Download, request, children, [&](RunJournal* journal) {
+        return _download_packages(request, children, journal);
+    });
+}
+
+int _download_packages(const Request& request, Children& children, RunJournal* journal) {
+    const Selection selection = _select_packages(request.package, request.options, journal);
     platform::throw_if_interrupted();
     if (selection.outcome != SelectionOutcome::Selected) {
         termwrite::print_message("No packages available for download.");
         return selection.outcome == SelectionOutcome::EmptyCatalogue ? SUCCESS : ERROR;
     }
     children.check_target_environment(pyenv::TargetUse::Download);  // before the first child
-    const ActionResult result = _download_packages_action(*selection.packages, request, children);
+    const ActionResult result =
+        _download_packages_action(*selection.packages, request, children, journal);
     PackageKinds downloaded;
     for (const auto& [name, kind] : *selection.packages) {
         if (result.package_status.get(name).value_or(false)) downloaded.set(name, kind);
@@ -218,6 +316,12 @@ int download_packages(const Request& request, Children& children) {
 }
 
 int uninstall_packages(const Request& request, Children& children) {
+    return _run_journaled(PipAction::Uninstall, request, children, [&](RunJournal* journal) {
+        return _uninstall_packages(request, children, journal);
+    });
+}
+
+int _uninstall_packages(const Request& request, Children& children, RunJournal* journal) {
     std::vector<std::string> packages;
     bool fetch_failed = false;
     const std::optional<std::set<std::string>> recorded = _read_record_for_uninstall();
@@ -239,7 +343,7 @@ int uninstall_packages(const Request& request, Children& children) {
             _stop_unless_record_usable("rewrite", ledgerfile::check_package_file_rewritable);
         }
     } else {
-        const Selection selection = _select_packages();
+        const Selection selection = _select_packages(std::nullopt, std::nullopt, journal);
         platform::throw_if_interrupted();
         if (selection.outcome == SelectionOutcome::Selected) {
             packages = selection.packages->keys();
@@ -255,9 +359,12 @@ int uninstall_packages(const Request& request, Children& children) {
 
     children.check_target_environment(pyenv::TargetUse::Uninstall);  // before the first child
     std::set<std::string> installed;
+    OrderedMap<std::string> versions_before;
     for (auto& distribution : children.installed_distributions()) {
+        versions_before.set(distribution.name, distribution.version);
         installed.insert(std::move(distribution.name));
     }
+    if (journal != nullptr) journal->set_versions_before(versions_before);
     // A recorded "bundle-birch[postgres]" is installed when its distribution "bundle-birch" is.
     bool any_installed = false;
     for (const auto& name : packages) {
@@ -267,7 +374,7 @@ int uninstall_packages(const Request& request, Children& children) {
         termwrite::print_message("No packages found to uninstall.");
         return SUCCESS;
     }
-    return termwrite::all_succeeded(_uninstall_packages_action(packages, request, children))
+    return termwrite::all_succeeded(_uninstall_packages_action(packages, request, children, journal))
                ? SUCCESS
                : ERROR;
 }

@@ -1,5 +1,6 @@
 // The pip runner: one pip child per package, strictly one after the other, each with an argument
 // vector built here, its outcome recorded and the record of installed packages kept up to date.
+#include <chrono>
 #include <cstdio>
 #include <exception>
 #include <iostream>
@@ -25,18 +26,23 @@ namespace {
 
 bool _non_empty(const OptionalText& text) { return text.has_value() && !text->empty(); }
 
-// How one child ended: its status, read once, and a failure to write our own output meanwhile.
+// How one child ended: its status, read once, the outcome text its line showed, pip's standard
+// error when the run keeps it, and a failure to write our own output meanwhile.
 struct ChildEnd {
     int status = constants::ERROR;
+    std::string outcome_text;
+    std::string err;
     std::exception_ptr output_failure;
 };
 
 // Runs one package's child: animated with its output discarded, or in debug mode with the command
-// printed and pip writing to the terminal. Returns once the child has ended.
+// printed and pip writing to the terminal. With a journal that keeps pip's output, the output goes
+// to files instead of the null device and into the log. Returns once the child has ended.
 ChildEnd _run_one_child(const PipCommand& command, const std::string& package,
                         const OptionalText& package_version, const PipRun& run,
                         Children& children) {
     ChildEnd end;
+    const auto started = std::chrono::system_clock::now();
     if (run.debug) {
         // Credentials in the index address are shown as pip shows them.
         termwrite::print_message(pkgkit::mask_url_credentials(command.printable));
@@ -47,11 +53,23 @@ ChildEnd _run_one_child(const PipCommand& command, const std::string& package,
                          .start(command.argv, {platform::Stream::Inherit, platform::Stream::Inherit,
                                                pkgkit::vendor_sources_only()})
                          ->wait();
+        if (run.journal != nullptr) {
+            run.journal->log_child(command.printable, started, std::chrono::system_clock::now(),
+                                   end.status, "", "", true);
+        }
         return end;
     }
-    const auto process =
-        children.start(command.argv, {platform::Stream::Discard, platform::Stream::Discard,
-                                      pkgkit::vendor_sources_only()});
+    std::optional<ChildOutputFiles> files;
+    platform::SpawnOptions spawn{platform::Stream::Discard, platform::Stream::Discard,
+                                 pkgkit::vendor_sources_only()};
+    if (run.journal != nullptr && run.journal->captures()) {
+        files.emplace();
+        spawn.out = platform::Stream::File;
+        spawn.err = platform::Stream::File;
+        spawn.out_file = files->out_path();
+        spawn.err_file = files->err_path();
+    }
+    const auto process = children.start(command.argv, spawn);
     std::optional<std::string> installed_version;
     if (run.installed_versions.has_value()) installed_version = run.installed_versions->get(package);
     try {
@@ -61,14 +79,39 @@ ChildEnd _run_one_child(const PipCommand& command, const std::string& package,
                                                             .show_version = run.show_version,
                                                             .action = run.action,
                                                             .installed_version = installed_version,
-                                                            .upgrade = run.upgrade});
+                                                            .upgrade = run.upgrade,
+                                                            .frames = !run.no_progress});
     } catch (const OSError&) {
         // A line that cannot be written (a full disk, a closed pipe) must not cost the package
         // its record: the child is waited for and its outcome kept, then the failure ends the run.
         end.output_failure = std::current_exception();
         end.status = process->wait();
     }
+    end.outcome_text = std::string(termwrite::handle_process_exit_code({.status = end.status,
+                                                                        .action = run.action,
+                                                                        .installed_version = installed_version,
+                                                                        .version = package_version,
+                                                                        .upgrade = run.upgrade}));
+    if (files) {
+        end.err = files->read_err();
+        run.journal->log_child(command.printable, started, std::chrono::system_clock::now(),
+                               end.status, files->read_out(), end.err, false);
+    }
     return end;
+}
+
+// A dry run's line for one package: the line a real run would end with, its outcome text
+// replaced by what the run would do.
+DryOutcome _print_dry_outcome(const std::string& package, const OptionalText& package_version,
+                              const OptionalText& installed_version, const PipRun& run) {
+    const DryOutcome outcome =
+        _predict_outcome(run.action, installed_version, package_version, run.upgrade);
+    termwrite::print_message(
+        termwrite::progress_label(package, run.action == PipAction::Uninstall ? std::nullopt
+                                                                              : package_version,
+                                  run.show_version) +
+        " - " + std::string(dry_outcome_text(outcome)));
+    return outcome;
 }
 
 // Whether the distribution is still installed, asked even when an interrupt is pending: an
@@ -180,9 +223,11 @@ PipRunResult _perform_pip_action(PipRun run, Children& children) {
     const std::string interpreter = run.packages.empty() ? std::string() : children.interpreter();
     std::set<std::string> installed_before;
     if (run.action == PipAction::Uninstall && !run.packages.empty()) {
-        for (const auto& name : _take_inventory_snapshot(children).names) {
+        InventorySnapshot snapshot = _take_inventory_snapshot(children);
+        for (const auto& name : snapshot.names) {
             installed_before.insert(pkgkit::canonicalize_name(name));
         }
+        run.installed_versions = std::move(snapshot.versions);
     }
 
     // Kept from one package to the next on purpose: only a look-up or a given version changes it.
@@ -214,10 +259,51 @@ PipRunResult _perform_pip_action(PipRun run, Children& children) {
                                 .extra_options = run.extra_options});
         LOGGER.debug("Launching subprocess with: ", pkgkit::mask_url_credentials(command.printable));
 
+        const std::string distribution =
+            pkgkit::canonicalize_name(std::string_view(package).substr(0, package.find('[')));
+        OptionalText installed_version;
+        if (run.installed_versions.has_value()) {
+            for (const auto& [name, version] : *run.installed_versions) {
+                if (pkgkit::canonicalize_name(name) == distribution) installed_version = version;
+            }
+        }
+        PackageReport* entry = run.journal != nullptr ? &run.journal->entry(package) : nullptr;
+        if (entry != nullptr) {
+            entry->reached = true;
+            entry->version_before = installed_version;
+            if (pinned) {
+                entry->version_requested = package_version;
+            } else if (plan.source == VersionPlan::Source::Given) {
+                entry->version_requested = run.version;
+            }
+        }
+
+        if (run.dry_run) {
+            // A version kept from the package before is not this package's target.
+            const OptionalText target =
+                plan.source == VersionPlan::Source::Kept ? std::nullopt : package_version;
+            const DryOutcome outcome = _print_dry_outcome(package, target, installed_version, run);
+            run.package_status.set(package, true);
+            if (entry != nullptr) {
+                entry->outcome = std::string(dry_outcome_word(outcome));
+                entry->changed = dry_outcome_changes(outcome);
+            }
+            continue;
+        }
+
         const ChildEnd end = _run_one_child(command, package, package_version, run, children);
         // A child ended by a signal has a negative status: a failure like any other non-zero one.
         const bool was_successful = end.status == constants::SUCCESS;
         run.package_status.set(package, was_successful);
+        if (entry != nullptr) {
+            const bool was_installed = installed_before.count(distribution) != 0;
+            entry->outcome =
+                std::string(_outcome_word(run.action, end.status, end.outcome_text, was_installed));
+            entry->changed = entry->outcome == "installed" || entry->outcome == "downloaded" ||
+                             entry->outcome == "uninstalled";
+            entry->exit_status = end.status;
+            if (!was_successful) entry->stderr_tail = _last_lines(end.err, STDERR_TAIL_LINES);
+        }
         _record_outcome(package, was_successful, run, installed_before, children);
         if (end.output_failure) std::rethrow_exception(end.output_failure);
         platform::throw_if_interrupted();

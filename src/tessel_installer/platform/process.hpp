@@ -20,6 +20,7 @@ enum class Stream {
     Inherit,  // the child writes to our terminal
     Discard,  // the null device
     Capture,  // collected as text, read after the child ended
+    File,     // appended to an existing file (SpawnOptions::out_file / err_file)
 };
 
 struct SpawnOptions {
@@ -27,6 +28,10 @@ struct SpawnOptions {
     Stream err = Stream::Inherit;
     // Variables the child gets on top of ours (NAME, value), replacing ours of the same name.
     std::vector<std::pair<std::string, std::string>> environment = {};
+    // The files of Stream::File. They must exist; the child appends to them, so however much it
+    // writes it never waits for us to read.
+    std::string out_file = {};
+    std::string err_file = {};
 };
 
 class Process {

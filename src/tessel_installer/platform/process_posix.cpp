@@ -318,7 +318,7 @@ Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions option
     impl->args = argv;
     Pipe out_pipe;
     Pipe err_pipe;
-    auto plan = [&](Stream stream, int target, Pipe& pipe) {
+    auto plan = [&](Stream stream, int target, Pipe& pipe, const std::string& file) {
         switch (stream) {
             case Stream::Inherit:
                 break;
@@ -331,10 +331,15 @@ Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions option
                 check(posix_spawn_file_actions_adddup2(actions.get(), pipe.write_end.get(), target),
                       program);
                 break;
+            case Stream::File:
+                check(posix_spawn_file_actions_addopen(actions.get(), target, file.c_str(),
+                                                       O_WRONLY | O_APPEND | O_NOFOLLOW, 0),
+                      program);
+                break;
         }
     };
-    plan(options.out, STDOUT_FILENO, out_pipe);
-    plan(options.err, STDERR_FILENO, err_pipe);
+    plan(options.out, STDOUT_FILENO, out_pipe, options.out_file);
+    plan(options.err, STDERR_FILENO, err_pipe, options.err_file);
 
     std::vector<char*> c_argv;
     c_argv.reserve(argv.size() + 1);

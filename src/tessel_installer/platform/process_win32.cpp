@@ -70,6 +70,15 @@ UniqueHandle open_null(bool write, const std::string& program) {
     return UniqueHandle(h);
 }
 
+// An existing file the child appends to, never through a reparse point in its place.
+UniqueHandle open_for_append(const std::string& file, const std::string& program) {
+    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
+    HANDLE h = CreateFileW(widen(file).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                           &sa, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
+    if (h == INVALID_HANDLE_VALUE) fail(program, GetLastError());
+    return UniqueHandle(h);
+}
+
 // A pipe whose write end the child inherits and whose read end stays with us.
 void make_pipe(UniqueHandle& read_end, UniqueHandle& write_end, const std::string& program) {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
@@ -201,7 +210,8 @@ Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions option
 
     UniqueHandle in = open_null(false, program);
     UniqueHandle out_child, err_child, out_read, err_read;
-    auto plan = [&](Stream stream, DWORD which, UniqueHandle& child_end, UniqueHandle& our_end) {
+    auto plan = [&](Stream stream, DWORD which, UniqueHandle& child_end, UniqueHandle& our_end,
+                    const std::string& file) {
         switch (stream) {
             case Stream::Inherit:
                 return inheritable_std(which, program, child_end);
@@ -211,11 +221,14 @@ Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions option
             case Stream::Capture:
                 make_pipe(our_end, child_end, program);
                 return child_end.get();
+            case Stream::File:
+                child_end = open_for_append(file, program);
+                return child_end.get();
         }
         return HANDLE{nullptr};
     };
-    HANDLE out = plan(options.out, STD_OUTPUT_HANDLE, out_child, out_read);
-    HANDLE err = plan(options.err, STD_ERROR_HANDLE, err_child, err_read);
+    HANDLE out = plan(options.out, STD_OUTPUT_HANDLE, out_child, out_read, options.out_file);
+    HANDLE err = plan(options.err, STD_ERROR_HANDLE, err_child, err_read, options.err_file);
 
     std::vector<HANDLE> inherited{in.get()};
     for (HANDLE h : {out, err}) {

@@ -22,15 +22,16 @@ constexpr std::chrono::milliseconds FRAME_INTERVAL{300};
 // before it completely.
 constexpr std::array<std::string_view, 3> FRAME_SUFFIXES{" .  ", " .. ", " ..."};
 
-std::string _label(const ProgressLine& line) {
-    if (line.show_version && line.version.has_value() && !line.version->empty()) {
-        // The version may come from the index's answer: shown, never obeyed.
-        return line.package + " (version " + text::terminal_safe(*line.version) + ")";
-    }
-    return line.package;
-}
-
 }  // namespace
+
+std::string progress_label(const std::string& package, const std::optional<std::string>& version,
+                           bool show_version) {
+    if (show_version && version.has_value() && !version->empty()) {
+        // The version may come from the index's answer: shown, never obeyed.
+        return package + " (version " + text::terminal_safe(*version) + ")";
+    }
+    return package;
+}
 
 std::string_view handle_process_exit_code(const ExitCodeFacts& facts) {
     const std::string_view word = constants::message_key(facts.action);
@@ -60,24 +61,27 @@ std::string_view handle_process_exit_code(const ExitCodeFacts& facts) {
 }
 
 int display_progress_animation(const ProgressLine& line) {
-    const std::string printable_package = _label(line);
-    std::array<std::string, 3> frames;
-    for (std::size_t i = 0; i < frames.size(); ++i) {
-        frames[i] = "\r" + printable_package + std::string(FRAME_SUFFIXES[i]);
+    const std::string printable_package =
+        progress_label(line.package, line.version, line.show_version);
+    if (line.frames) {
+        std::array<std::string, 3> frames;
+        for (std::size_t i = 0; i < frames.size(); ++i) {
+            frames[i] = "\r" + printable_package + std::string(FRAME_SUFFIXES[i]);
+        }
+        for (std::size_t frame = 0;; frame = (frame + 1) % frames.size()) {
+            print_with_flush(frames[frame]);
+            // A termination request is passed on to the child; the frames keep their cadence.
+            if (line.process.wait_for_end(FRAME_INTERVAL)) break;
+        }
     }
-
-    for (std::size_t frame = 0;; frame = (frame + 1) % frames.size()) {
-        print_with_flush(frames[frame]);
-        // A termination request is passed on to the child; the frames keep their cadence.
-        if (line.process.wait_for_end(FRAME_INTERVAL)) break;
-    }
+    // Without frames the wait is the child's own, which passes a termination request on too.
     const int status = line.process.wait();
     const std::string_view text = handle_process_exit_code({.status = status,
                                                             .action = line.action,
                                                             .installed_version = line.installed_version,
                                                             .version = line.version,
                                                             .upgrade = line.upgrade});
-    std::string outcome = "\r";
+    std::string outcome = line.frames ? "\r" : "";
     outcome += printable_package;
     outcome += " - ";
     outcome += text;

@@ -64,7 +64,14 @@ struct ProgressLine {
     PipAction action = PipAction::Install;
     std::optional<std::string> installed_version{};
     bool upgrade = false;
+    // False: no frames; the outcome line is printed once, when the child ends, as a line of its
+    // own (no carriage return).
+    bool frames = true;
 };
+// The label of a package's lines: the package, with " (version V)" when show_version is set and
+// a version is known.
+std::string progress_label(const std::string& package, const std::optional<std::string>& version,
+                           bool show_version);
 // Animates "LABEL .  " / " .. " / " ..." every 0.3 s until the child ends, then prints
 // "\rLABEL - OUTCOME\n". The wait ends the moment the child ends. Returns the child's exit status.
 int display_progress_animation(const ProgressLine& line);
