@@ -2,10 +2,10 @@
 
 from __future__ import annotations
 
-import json
 import os
 
 from engine_support import WARNING, record, run_engine, screen
+from schema_support import validate_report_file
 
 
 def test_report_log_no_progress_and_dry_run(sandbox, venv, run_engine, tmp_path):
@@ -25,7 +25,7 @@ def test_report_log_no_progress_and_dry_run(sandbox, venv, run_engine, tmp_path)
     assert "bundle-alder" not in venv.installed()
     assert record(venv) is None
     assert "\n--- " not in log.read_text() and "catalogue request" in log.read_text()
-    dry_doc = json.loads(dry_report.read_text())
+    dry_doc = validate_report_file(str(dry_report))
     assert dry_doc["dry_run"] is True and dry_doc["exit_status"] == 0
     assert [(p["name"], p["outcome"], p["changed"], p["exit_status"], p["version_requested"])
             for p in dry_doc["packages"]] == [("bundle-alder", "would-install", True, None, "1.1.0"),
@@ -43,7 +43,7 @@ def test_report_log_no_progress_and_dry_run(sandbox, venv, run_engine, tmp_path)
         "bundle-alder - Installed!\n"
         "bundle-dogwood - Installation failed. Use --debug for more details.\n"
         + WARNING["install"])
-    doc = json.loads(report.read_text())
+    doc = validate_report_file(str(report))
     assert [name for name in os.listdir(report.parent)] == ["install.json"]  # no temporary left
     assert (doc["schema"], doc["action"], doc["dry_run"], doc["exit_status"]) == (
         1, "install", False, 1)

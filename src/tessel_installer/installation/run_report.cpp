@@ -327,10 +327,6 @@ std::string RunJournal::report_text(int exit_status) const {
         if (last == "bin" || last == "Scripts") folder = folder.parent_path();
         prefix = folder.string();
     }
-    std::string platforms;
-    if (request_.platform) {
-        for (const auto& tag : *request_.platform) platforms += (platforms.empty() ? "" : ",") + tag;
-    }
     const json document = {
         {"schema", 1},
         {"program", {{"name", "tessel-installer"}, {"version", std::string(config::PROGRAM_VERSION)}}},
@@ -344,7 +340,7 @@ std::string RunJournal::report_text(int exit_status) const {
           {"options", request_.options ? json(*request_.options) : json::array()},
           {"upgrade", request_.upgrade},
           {"folder", _text_or_null(request_.folder)},
-          {"platform", request_.platform ? json(platforms) : json(nullptr)},
+          {"platform", request_.platform ? json(*request_.platform) : json(nullptr)},
           {"python_version", _text_or_null(request_.python_version)}}},
         {"packages", std::move(packages)},
         {"summary",
