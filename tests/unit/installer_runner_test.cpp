@@ -98,7 +98,7 @@ TEST(PipRunner, VersionChoiceAndPinning) {
                                                           .index_url = tc.index_url,
                                                           .extra_options = tc.extra,
                                                           .offline = !tc.extra.empty() && tc.extra[0] == "--no-index",
-                                                          .upgrade = tc.upgrade},
+                                                          .settings = {.upgrade = tc.upgrade}},
                                                          env).package_status;
         out.text();
         EXPECT_EQ(heads(env.pip_calls()), tc.expected) << tc.what;
@@ -273,7 +273,7 @@ TEST(PipRunner, DebugModePrintsTheCommandAndLetsPipWrite) {
     const PackageStatus status = _perform_pip_action({.packages = {"bundle-alder", "bundle-cedar"},
                                                       .version = "1.0.0",
                                                       .index_url = _index_url(),
-                                                      .debug = true},
+                                                      .settings = {.debug = true}},
                                                      env).package_status;
     const std::string text = out.text();
     EXPECT_EQ(status, (PackageStatus{{"bundle-alder", false}, {"bundle-cedar", true}}));
@@ -343,17 +343,17 @@ TEST(PipRunner, ReportOutcomesAndDryRunLines) {
         env.rule("bundle-dogwood", "1");
         for (const auto& [name, version] : tc.installed) env.install(name, version);
         env.write_record("bundle-alder\n");
-        RunJournal journal(tc.action, {.report = (env.root() / "report.json").string(),
-                                       .dry_run = tc.dry_run});
+        Request request;
+        request.report = (env.root() / "report.json").string();
+        request.dry_run = tc.dry_run;
+        RunJournal journal(tc.action, request);
         CapturedStdout out;
         _perform_pip_action({.action = tc.action,
                              .packages = packages,
                              .version = tc.version,
                              .index_url = tc.action == Install ? OptionalText(_index_url()) : std::nullopt,
-                             .upgrade = tc.upgrade,
-                             .journal = &journal,
-                             .dry_run = tc.dry_run,
-                             .no_progress = true},
+                             .settings = {.upgrade = tc.upgrade, .dry_run = tc.dry_run, .no_progress = true},
+                             .journal = &journal},
                             env);
         EXPECT_EQ(out.text(), tc.lines);
         const auto report = nlohmann::ordered_json::parse(journal.report_text(3));
@@ -418,7 +418,7 @@ TEST_F(Interrupts, TerminationIsPassedOnToTheChildAndTheUninstallRecordKept) {
         try {
             _perform_pip_action({.action = Uninstall,
                                  .packages = {"bundle-alder", "bundle-cedar"},
-                                 .debug = debug},
+                                 .settings = {.debug = debug}},
                                 env);
             ADD_FAILURE() << "no interruption";
         } catch (const Interrupted& interrupted) {

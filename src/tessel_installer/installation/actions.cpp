@@ -49,13 +49,10 @@ ActionResult _install_packages_action(const PackageKinds& user_requested_package
     return _print_and_perform_action({.action = PipAction::Install,
                                       .packages = user_requested_packages,
                                       .index_url = _index_url(),
-                                      .debug = request.debug,
                                       .version = request.version,
-                                      .upgrade = request.upgrade,
                                       .installed_versions = std::move(installed_versions),
-                                      .journal = journal,
-                                      .dry_run = request.dry_run,
-                                      .no_progress = request.no_progress},
+                                      .settings = request,
+                                      .journal = journal},
                                      children);
 }
 
@@ -64,11 +61,10 @@ ActionResult _download_packages_action(const PackageKinds& packages, const Reque
     return _print_and_perform_action({.action = PipAction::Download,
                                       .packages = packages,
                                       .index_url = _index_url(),
-                                      .debug = request.debug,
                                       .version = request.version,
                                       .pip_options = _download_options(request),
-                                      .journal = journal,
-                                      .no_progress = request.no_progress},
+                                      .settings = request,
+                                      .journal = journal},
                                      children);
 }
 
@@ -81,10 +77,8 @@ PackageStatus _uninstall_packages_action(const std::vector<std::string>& package
     termwrite::print_message("Uninstalling:");
     return _perform_pip_action({.action = PipAction::Uninstall,
                                 .packages = packages,
-                                .debug = request.debug,
-                                .journal = journal,
-                                .dry_run = request.dry_run,
-                                .no_progress = request.no_progress},
+                                .settings = request,
+                                .journal = journal},
                                children)
         .package_status;
 }
@@ -118,13 +112,10 @@ ActionResult _print_and_perform_action(ActionRun run, Children& children) {
                                                 .extra_options = run.pip_options,
                                                 .offline = run.offline,
                                                 .show_version = show_version,
-                                                .debug = run.debug,
-                                                .upgrade = run.upgrade,
                                                 .package_status = std::move(result.package_status),
                                                 .installed_versions = run.installed_versions,
-                                                .journal = run.journal,
-                                                .dry_run = run.dry_run,
-                                                .no_progress = run.no_progress},
+                                                .settings = run.settings,
+                                                .journal = run.journal},
                                                children);
         result.package_status = std::move(ran.package_status);
         result.index_asked_for_credentials =
@@ -152,7 +143,7 @@ ActionResult _print_and_perform_action(ActionRun run, Children& children) {
     }
 
     // A dry run changed nothing: there is nothing to sum up.
-    if (run.dry_run) return result;
+    if (run.settings.dry_run) return result;
 
     std::vector<std::string> successful_packages;
     if (run.action == PipAction::Install) {

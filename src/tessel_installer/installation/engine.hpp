@@ -154,15 +154,12 @@ struct PipRun {
     std::vector<std::string> extra_options{};  // words, each one argument
     bool offline = false;    // the packages come from a folder: no look-up, no pin
     bool show_version = false;
-    bool debug = false;
-    bool upgrade = false;
     PackageStatus package_status{};  // the outcomes so far; the call's are added after them
     // The installed versions an install's outcome lines compare with. None: the runner reads them
     // once, before the first child (downloads and uninstalls never compare and read nothing).
     std::optional<OrderedMap<std::string>> installed_versions{};
+    RunSettings settings{};
     RunJournal* journal = nullptr;  // what the run keeps for --report and --log; none: nothing
-    bool dry_run = false;           // decide each outcome, start no pip child, record nothing
-    bool no_progress = false;       // no frames: the outcome line once, when the child ends
 };
 
 // Where the version of one package comes from, and whether its token is pinned to it.
@@ -215,17 +212,14 @@ struct ActionRun {
     PipAction action = PipAction::Install;
     PackageKinds packages{};
     OptionalText index_url{};
-    bool debug = false;
     OptionalText version{};
     std::vector<std::string> pip_options{};
     bool offline = false;
-    bool upgrade = false;
     bool use_product_type = true;  // false: the kinds are ignored and names alone decide (folder)
     // The first phase's reading of the installed versions, when the caller has just taken it.
     std::optional<OrderedMap<std::string>> installed_versions{};
+    RunSettings settings{};
     RunJournal* journal = nullptr;
-    bool dry_run = false;
-    bool no_progress = false;
 };
 ActionResult _print_and_perform_action(ActionRun run, Children& children = system_children());
 

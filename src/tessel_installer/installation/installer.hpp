@@ -12,22 +12,28 @@ namespace tessel_installer::installer {
 using OptionalText = std::optional<std::string>;
 using OptionalList = std::optional<std::vector<std::string>>;
 
+// The settings that a run passes on unchanged, from the command line down to each pip child. The
+// action and runner records carry them whole, so a new option of this kind is one field here, its
+// declaration in the front end, and the one place that reads it.
+struct RunSettings {
+    bool debug = false;
+    bool upgrade = false;
+    bool dry_run = false;     // decide and print what would happen; start no pip child
+    bool no_progress = false; // no animation frames: each outcome line once, when its child ends
+};
+
 // What the command line asked for, as the front end parsed it. A field is meaningful only for the
 // options of the chosen action; options that were not given keep their default (none, or false).
-struct Request {
+struct Request : RunSettings {
     OptionalText package{};
     OptionalList options{};
     OptionalText folder{};
-    bool debug = false;
     OptionalText version{};
-    bool upgrade = false;
     OptionalText python_version{};
     OptionalList platform{};  // in the order given; none when --platform was never given
     bool json = false;        // list-packages, check-requirements: one JSON document, no text
     OptionalText report{};    // the JSON report written when the run ends
     OptionalText log{};       // the log every child's command line and output are appended to
-    bool dry_run = false;     // decide and print what would happen; start no pip child
-    bool no_progress = false; // no animation frames: each outcome line once, when its child ends
 };
 
 int install_packages(const Request& request);

@@ -262,18 +262,19 @@ int _install_packages_from_folder(const Request& request, Children& children,
     children.check_target_environment(pyenv::TargetUse::Install);  // before the first child
     InventorySnapshot before = _take_inventory_snapshot(children);
     if (journal != nullptr) journal->set_versions_before(before.versions);
+    // pip is never asked to upgrade from a folder: the folder's files are what gets installed.
+    RunSettings folder_settings = request;
+    folder_settings.upgrade = false;
     const ActionResult result = _print_and_perform_action(
         {.action = PipAction::Install,
          .packages = packages,
-         .debug = request.debug,
          // Two words, so a folder with a blank in it stays one argument.
          .pip_options = {"--no-index", "--find-links", folder},
          .offline = true,
          .use_product_type = false,
          .installed_versions = before.versions,
-         .journal = journal,
-         .dry_run = request.dry_run,
-         .no_progress = request.no_progress},
+         .settings = folder_settings,
+         .journal = journal},
         children);
     if (request.dry_run) return SUCCESS;
 

@@ -43,7 +43,7 @@ ChildEnd _run_one_child(const PipCommand& command, const std::string& package,
                         Children& children) {
     ChildEnd end;
     const auto started = std::chrono::system_clock::now();
-    if (run.debug) {
+    if (run.settings.debug) {
         // Credentials in the index address are shown as pip shows them.
         termwrite::print_message(pkgkit::mask_url_credentials(command.printable));
         // Our buffered lines must reach the terminal before the child's own output does.
@@ -79,8 +79,8 @@ ChildEnd _run_one_child(const PipCommand& command, const std::string& package,
                                                             .show_version = run.show_version,
                                                             .action = run.action,
                                                             .installed_version = installed_version,
-                                                            .upgrade = run.upgrade,
-                                                            .frames = !run.no_progress});
+                                                            .upgrade = run.settings.upgrade,
+                                                            .frames = !run.settings.no_progress});
     } catch (const OSError&) {
         // A line that cannot be written (a full disk, a closed pipe) must not cost the package
         // its record: the child is waited for and its outcome kept, then the failure ends the run.
@@ -91,7 +91,7 @@ ChildEnd _run_one_child(const PipCommand& command, const std::string& package,
                                                                         .action = run.action,
                                                                         .installed_version = installed_version,
                                                                         .version = package_version,
-                                                                        .upgrade = run.upgrade}));
+                                                                        .upgrade = run.settings.upgrade}));
     if (files) {
         end.err = files->read_err();
         run.journal->log_child(command.printable, started, std::chrono::system_clock::now(),
@@ -105,7 +105,7 @@ ChildEnd _run_one_child(const PipCommand& command, const std::string& package,
 DryOutcome _print_dry_outcome(const std::string& package, const OptionalText& package_version,
                               const OptionalText& installed_version, const PipRun& run) {
     const DryOutcome outcome =
-        _predict_outcome(run.action, installed_version, package_version, run.upgrade);
+        _predict_outcome(run.action, installed_version, package_version, run.settings.upgrade);
     termwrite::print_message(
         termwrite::progress_label(package, run.action == PipAction::Uninstall ? std::nullopt
                                                                               : package_version,
@@ -204,7 +204,7 @@ VersionPlan _plan_version(const std::string& package, const PipRun& run) {
     if ((_non_empty(run.version) || _non_empty(run.index_url)) && !is_connectors) {
         return {.source = _non_empty(run.version) ? VersionPlan::Source::Given
                                                   : VersionPlan::Source::LookUp,
-                .pin = !run.upgrade};
+                .pin = !run.settings.upgrade};
     }
     // The connectors package is never pinned: the version found only labels its progress line,
     // which an uninstall's line never shows, so an uninstall asks no index about it.
@@ -255,7 +255,7 @@ PipRunResult _perform_pip_action(PipRun run, Children& children) {
                                 .action = run.action,
                                 .package_token = pinned ? package + "==" + *package_version : package,
                                 .index_url = run.index_url,
-                                .upgrade = run.upgrade,
+                                .upgrade = run.settings.upgrade,
                                 .extra_options = run.extra_options});
         LOGGER.debug("Launching subprocess with: ", pkgkit::mask_url_credentials(command.printable));
 
@@ -278,7 +278,7 @@ PipRunResult _perform_pip_action(PipRun run, Children& children) {
             }
         }
 
-        if (run.dry_run) {
+        if (run.settings.dry_run) {
             // A version kept from the package before is not this package's target.
             const OptionalText target =
                 plan.source == VersionPlan::Source::Kept ? std::nullopt : package_version;
