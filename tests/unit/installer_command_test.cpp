@@ -125,13 +125,17 @@ TEST(DownloadOptions, OnlyBinaryOnceRightAfterTheDestination) {
           "--python-version", "3.11"}},
     };
     for (const auto& tc : cases) {
-        EXPECT_EQ(_download_options(
-                      {.folder = "F", .python_version = tc.python_version, .platform = tc.platform}),
-                  tc.expected)
+        Request request;
+        request.folder = "F";
+        request.python_version = tc.python_version;
+        request.platform = tc.platform;
+        EXPECT_EQ(_download_options(request), tc.expected)
             << joined(tc.expected);
     }
     // A destination with a blank is one word.
-    EXPECT_EQ(_download_options({.folder = "my out"}), (Words{"--dest", "my out"}));
+    Request blank;
+    blank.folder = "my out";
+    EXPECT_EQ(_download_options(blank), (Words{"--dest", "my out"}));
 }
 
 class WheelFolder : public ::testing::Test {

@@ -31,6 +31,16 @@ const std::string WARNING_SUMMARY =
     "\n" + std::string(*constants::SUMMARY_WARNING_MESSAGE.find("install")) + "\n";
 
 // A wheel folder whose path holds blanks, inside the fake environment.
+// A request to install from the folder; Request's settings keep their defaults.
+Request from_folder(const std::string& folder, OptionalText package = std::nullopt,
+                    OptionalList options = std::nullopt) {
+    Request request;
+    request.folder = folder;
+    request.package = std::move(package);
+    request.options = std::move(options);
+    return request;
+}
+
 std::string make_folder(const FakeEnvironment& env, const Words& files) {
     const fs::path folder = env.root() / "wheel folder" / "out dir";
     fs::create_directories(folder);
@@ -46,7 +56,7 @@ TEST(FolderInstall, InstallsTheManagedWheelsBaseFirstEachFolderOneArgument) {
     FakeEnvironment env;
     const std::string folder = make_folder(env, FOLDER_FILES);
     CapturedStdout out;
-    EXPECT_EQ(install_packages_from_folder({.folder = folder}, env), 0);
+    EXPECT_EQ(install_packages_from_folder(from_folder(folder), env), 0);
     const std::string text = testing::without_frames(out.text());
     EXPECT_EQ(env.pip_calls(),
               (Calls{{"install", "tessel-enterprise", "--no-index", "--find-links", folder},
@@ -69,7 +79,7 @@ TEST(FolderInstall, NamedPackageWithOptionsAndTheAdditionalDependenciesNote) {
     const std::string folder = make_folder(env, FOLDER_FILES);
     {
         CapturedStdout out;
-        EXPECT_EQ(install_packages_from_folder({.package = "bundle-alder", .folder = folder}, env), 0);
+        EXPECT_EQ(install_packages_from_folder(from_folder(folder, "bundle-alder"), env), 0);
         const std::string text = out.text();
         EXPECT_NE(text.find("\nNote: This package has additional required dependencies that were "
                             "also installed (tessel-enterprise).\n"),
@@ -78,8 +88,7 @@ TEST(FolderInstall, NamedPackageWithOptionsAndTheAdditionalDependenciesNote) {
     }
     CapturedStdout out;
     EXPECT_EQ(install_packages_from_folder(
-                  {.package = "tessel-enterprise", .options = Words{"alder", "birch"}, .folder = folder},
-                  env), 0);
+                  from_folder(folder, "tessel-enterprise", Words{"alder", "birch"}), env), 0);
     out.text();
     const Calls calls = env.pip_calls();
     ASSERT_EQ(calls.size(), 3u);
@@ -95,7 +104,7 @@ TEST(FolderInstall, RequestedPackageNotInTheFolderIsAWarningAndStatusOne) {
         FakeEnvironment env;
         const std::string folder = make_folder(env, FOLDER_FILES);
         CapturedStdout out;
-        EXPECT_EQ(install_packages_from_folder({.package = package, .folder = folder}, env), 1) << package;
+        EXPECT_EQ(install_packages_from_folder(from_folder(folder, package), env), 1) << package;
         EXPECT_EQ(out.text(), "\nWarning: We couldn\u2019t find the requested package: '" + package +
                                   "' in the provided folder, no packages were installed.\n");
         EXPECT_TRUE(env.pip_calls().empty()) << package;
@@ -107,7 +116,7 @@ TEST(FolderInstall, FailedPackageGivesStatusOneAfterTheWholeRun) {
     env.rule("tessel-enterprise", "1");
     const std::string folder = make_folder(env, FOLDER_FILES);
     CapturedStdout out;
-    EXPECT_EQ(install_packages_from_folder({.folder = folder}, env), 1);
+    EXPECT_EQ(install_packages_from_folder(from_folder(folder), env), 1);
     const std::string text = out.text();
     EXPECT_EQ(env.pip_calls().size(), 2u);
     EXPECT_NE(text.find("\rbundle-alder - Installed!\n"), std::string::npos);
@@ -123,7 +132,7 @@ TEST(FolderInstall, MalformedWheelNameStopsBeforeAnything) {
     files.push_back("broken.whl");
     const std::string folder = make_folder(env, files);
     CapturedStdout out;
-    EXPECT_THROW(install_packages_from_folder({.folder = folder}, env), ValueError);
+    EXPECT_THROW(install_packages_from_folder(from_folder(folder), env), ValueError);
     EXPECT_EQ(out.text(), "");
     EXPECT_TRUE(env.pip_calls().empty());
 }
@@ -131,10 +140,10 @@ TEST(FolderInstall, MalformedWheelNameStopsBeforeAnything) {
 TEST(FolderInstall, EmptyOrMissingFolderRunsNothingAndFails) {
     FakeEnvironment env;
     CapturedStdout out;
-    EXPECT_THROW(install_packages_from_folder({.folder = (env.root() / "missing").string()}, env),
+    EXPECT_THROW(install_packages_from_folder(from_folder((env.root() / "missing").string()), env),
                  FileNotFoundError);
     const std::string empty = make_folder(env, {"readme.txt"});
-    EXPECT_EQ(install_packages_from_folder({.folder = empty}, env), 1);
+    EXPECT_EQ(install_packages_from_folder(from_folder(empty), env), 1);
     EXPECT_TRUE(env.pip_calls().empty());
     EXPECT_EQ(out.text(), "No packages found to install in the folder " +
                               pkgkit::text::quote_for_message(empty) + ".\n");
