@@ -12,6 +12,8 @@
 #include <string>
 #include <vector>
 
+#include "scoped_env.hpp"
+
 namespace fs = std::filesystem;
 using tessel_installer::platform::executable_dir;
 using tessel_installer::platform::user_data_dir;
@@ -29,32 +31,6 @@ namespace {
 
 constexpr const char* kApp = "Tessel-Installer";
 constexpr const char* kAuthor = "Mirralune";
-
-// Sets or unsets one variable for the life of the object, then puts the old value back.
-class ScopedEnv {
-public:
-    ScopedEnv(const char* name, std::optional<std::string> value) : name_(name) {
-        if (const char* old = std::getenv(name)) old_ = old;
-        if (value) {
-            ::setenv(name, value->c_str(), 1);
-        } else {
-            ::unsetenv(name);
-        }
-    }
-    ~ScopedEnv() {
-        if (old_) {
-            ::setenv(name_, old_->c_str(), 1);
-        } else {
-            ::unsetenv(name_);
-        }
-    }
-    ScopedEnv(const ScopedEnv&) = delete;
-    ScopedEnv& operator=(const ScopedEnv&) = delete;
-
-private:
-    const char* name_;
-    std::optional<std::string> old_;
-};
 
 // What pip's platformdirs answers in a real child that inherits our environment.
 std::string oracle_user_data_dir() {
@@ -109,8 +85,9 @@ const DirCase kDirCases[] = {
 TEST(PlatformPathsTest, UserDataDirFollowsXdgAndHome) {
     for (const auto& c : kDirCases) {
         SCOPED_TRACE(c.label);
-        ScopedEnv xdg("XDG_DATA_HOME", c.xdg_data_home);
-        ScopedEnv home("HOME", c.home);
+        tessel_test::ScopedEnv env;
+        env.set("XDG_DATA_HOME", c.xdg_data_home);
+        env.set("HOME", c.home);
         const fs::path got = user_data_dir(kApp, kAuthor);
         if (c.expected != nullptr) {
             EXPECT_EQ(got.string(), c.expected);
@@ -122,8 +99,9 @@ TEST(PlatformPathsTest, UserDataDirFollowsXdgAndHome) {
 }
 
 TEST(PlatformPathsTest, UserDataDirWithoutHomeUsesPasswordDatabase) {
-    ScopedEnv xdg("XDG_DATA_HOME", std::nullopt);
-    ScopedEnv home("HOME", std::nullopt);
+    tessel_test::ScopedEnv env;
+    env.set("XDG_DATA_HOME", std::nullopt);
+    env.set("HOME", std::nullopt);
     const fs::path got = user_data_dir(kApp, kAuthor);
     EXPECT_EQ(got.filename(), kApp);
     EXPECT_EQ(got.parent_path().filename(), "share");
@@ -134,7 +112,8 @@ TEST(PlatformPathsTest, UserDataDirIsOnlyComputed) {
     char pattern[] = "/tmp/tessel-paths-XXXXXX";
     ASSERT_NE(::mkdtemp(pattern), nullptr);
     const fs::path root(pattern);
-    ScopedEnv xdg("XDG_DATA_HOME", (root / "not-yet").string());
+    tessel_test::ScopedEnv env;
+    env.set("XDG_DATA_HOME", (root / "not-yet").string());
     EXPECT_EQ(user_data_dir(kApp, kAuthor), root / "not-yet" / kApp);
     EXPECT_FALSE(fs::exists(root / "not-yet"));
     fs::remove_all(root);
