@@ -81,12 +81,13 @@ std::vector<PreflightFinding> preflight_findings(
     return findings;
 }
 
-void check_target_environment(TargetUse use) {
+std::string check_target_environment(TargetUse use) {
     const std::string python = interpreter_path();
     const InterpreterFacts facts = interpreter_facts();
     const auto findings = preflight_findings(
         facts, use, [](const char* name) { return platform::environment_variable(name); }, python);
     if (!findings.empty()) throw RuntimeError(findings.front().action_error);
+    return facts.prefix;
 }
 
 }  // namespace tessel_installer::pyenv

@@ -34,7 +34,8 @@ std::vector<PreflightFinding> preflight_findings(
     const std::function<std::optional<std::string>(const char*)>& environment,
     const std::string& python);
 
-// For an action: throws RuntimeError with the first finding's error line. One interpreter child.
-void check_target_environment(TargetUse use);
+// For an action: throws RuntimeError with the first finding's error line; otherwise returns the
+// environment's prefix (sys.prefix). One interpreter child.
+std::string check_target_environment(TargetUse use);
 
 }  // namespace tessel_installer::pyenv

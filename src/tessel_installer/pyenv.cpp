@@ -122,9 +122,10 @@ constexpr std::string_view kInventoryScript =
     "        w(b'%d:' % len(b) + b)\n"
     "sys.stdout.flush()\n";
 
-// Twelve NUL-separated fields: seven about the interpreter and pip, then five about the
-// environment for the pre-flight (the stdlib path and its EXTERNALLY-MANAGED file, whether this
-// is a venv, site-packages and whether it, or the nearest folder above it, can be written). pip's version comes from its installed metadata: importing pip
+// Thirteen NUL-separated fields: seven about the interpreter and pip, then six about the
+// environment for the pre-flight and the report (the stdlib path and its EXTERNALLY-MANAGED file,
+// whether this is a venv, site-packages and whether it, or the nearest folder above it, can be
+// written, and sys.prefix). pip's version comes from its installed metadata: importing pip
 // would cost far more than the rest of the query. Importing importlib.metadata still costs more
 // than everything else together, so the usual layout is read by hand: the first sys.path
 // directory that holds a metadata directory of pip, when it holds exactly one and of the
@@ -190,7 +191,7 @@ constexpr std::string_view kFactsScript =
     "marker = bool(stdlib) and os.path.isfile(os.path.join(stdlib, 'EXTERNALLY-MANAGED'))\n"
     "purelib = paths.get('purelib', '')\n"
     "fields += [stdlib, '1' if marker else '0', '1' if venv else '0', purelib,\n"
-    "           '1' if writable(purelib) else '0']\n"
+    "           '1' if writable(purelib) else '0', sys.prefix]\n"
     "sys.stdout.buffer.write('\\0'.join(fields).encode('utf-8', 'surrogateescape'))\n"
     "sys.stdout.flush()\n";
 
@@ -323,7 +324,7 @@ InterpreterFacts interpreter_facts() {
         if (end == std::string::npos) break;
         start = end + 1;
     }
-    if (fields.size() != 12) unreadable(what, out);
+    if (fields.size() != 13) unreadable(what, out);
     auto flag = [&](const std::string& text) {
         if (text != "0" && text != "1") unreadable(what, out);
         return text == "1";
@@ -348,6 +349,7 @@ InterpreterFacts interpreter_facts() {
     facts.in_virtual_env = flag(fields[9]);
     facts.purelib_path = fields[10];
     facts.purelib_writable = flag(fields[11]);
+    facts.prefix = fields[12];
     return facts;
 }
 

@@ -38,6 +38,7 @@ struct InterpreterFacts {
     bool in_virtual_env = false;      // sys.prefix != sys.base_prefix
     std::string purelib_path;     // sysconfig's "purelib" path (site-packages)
     bool purelib_writable = false;    // it, or the folder that would hold it, can be written
+    std::string prefix;           // sys.prefix: the environment's folder
 };
 InterpreterFacts interpreter_facts();
 

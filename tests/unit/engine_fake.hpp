@@ -109,8 +109,9 @@ public:
         return {.version = "9.9.9"};
     }
     // An environment that takes pip's changes, unless a test says what it refuses.
-    void check_target_environment(pyenv::TargetUse) override {
+    std::string check_target_environment(pyenv::TargetUse) override {
         if (refusal_) throw RuntimeError(*refusal_);
+        return "/fake/venv";
     }
     void refuse(const std::string& message) { refusal_ = message; }
     std::unique_ptr<platform::Child> start(const Words& argv,

@@ -1,7 +1,8 @@
 // A stand-in for the target interpreter in the Windows end-to-end tests (there is no Windows
 // Python here), installed as VENV\Scripts\python.exe. It reads standin.json beside itself:
-//   "facts":     the seven interpreter facts (platform, major, minor, version, maxsize,
-//                build platform, pip version)
+//   "facts":     the interpreter facts (platform, major, minor, version, maxsize, build platform,
+//                pip version, then the environment's: stdlib, externally managed, venv,
+//                site-packages, writable, prefix)
 //   "tags":      the supported platform tags
 //   "installed": {name: version}, the environment's distributions; pip install and uninstall
 //                change it, so the program sees what it did

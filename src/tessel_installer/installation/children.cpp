@@ -38,8 +38,8 @@ public:
                                          const OptionalText& index_url) override {
         return pkgkit::look_up_latest_package_version(package, index_url);
     }
-    void check_target_environment(pyenv::TargetUse use) override {
-        pyenv::check_target_environment(use);
+    std::string check_target_environment(pyenv::TargetUse use) override {
+        return pyenv::check_target_environment(use);
     }
     std::unique_ptr<platform::Child> start(const std::vector<std::string>& argv,
                                            platform::SpawnOptions options) override {

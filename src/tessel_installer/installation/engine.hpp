@@ -103,8 +103,8 @@ public:
     virtual pkgkit::VersionLookUp latest_version(const std::string& package,
                                                  const OptionalText& index_url) = 0;
     // Stops the run before its first child when the environment refuses pip's changes
-    // (pyenv::check_target_environment).
-    virtual void check_target_environment(pyenv::TargetUse use) = 0;
+    // (pyenv::check_target_environment); otherwise returns the environment's prefix.
+    virtual std::string check_target_environment(pyenv::TargetUse use) = 0;
     // Starts one pip child.
     virtual std::unique_ptr<platform::Child> start(const std::vector<std::string>& argv,
                                                    platform::SpawnOptions options) = 0;

@@ -90,6 +90,12 @@ int _status_of_escaped_error() {
     }
 }
 
+// The pre-flight of the target environment; the report keeps the environment's prefix it read.
+void _check_target(Children& children, pyenv::TargetUse use, RunJournal* journal) {
+    const std::string prefix = children.check_target_environment(use);
+    if (journal != nullptr) journal->set_prefix(prefix);
+}
+
 // The report's last reading of the installed versions, when the action did not take one after
 // its last child (an uninstall, or a run that stopped early). Asked even when an interrupt is
 // pending; a reading that fails leaves the versions unknown.
@@ -176,7 +182,7 @@ int _install_packages(const Request& request, Children& children, RunJournal* jo
     const std::optional<PackageKinds> all_tessel_enterprise_related_pkgs =
         _get_accessible_packages(journal);
     platform::throw_if_interrupted();
-    children.check_target_environment(pyenv::TargetUse::Install);  // before the first child
+    _check_target(children, pyenv::TargetUse::Install, journal);  // before the first child
     // One reading serves as the snapshot before the install and as the first phase's installed
     // versions: only the second catalogue request lies between the two.
     InventorySnapshot before = _take_inventory_snapshot(children);
@@ -259,7 +265,7 @@ int _install_packages_from_folder(const Request& request, Children& children,
         termwrite::print_message("Notice! The folder has no manifest (" +
                                  std::string(BUNDLE_MANIFEST_NAME) + "); its files were not verified.");
     }
-    children.check_target_environment(pyenv::TargetUse::Install);  // before the first child
+    _check_target(children, pyenv::TargetUse::Install, journal);  // before the first child
     InventorySnapshot before = _take_inventory_snapshot(children);
     if (journal != nullptr) journal->set_versions_before(before.versions);
     // pip is never asked to upgrade from a folder: the folder's files are what gets installed.
@@ -299,7 +305,7 @@ int _download_packages(const Request& request, Children& children, RunJournal* j
         termwrite::print_message("No packages available for download.");
         return selection.outcome == SelectionOutcome::EmptyCatalogue ? SUCCESS : ERROR;
     }
-    children.check_target_environment(pyenv::TargetUse::Download);  // before the first child
+    _check_target(children, pyenv::TargetUse::Download, journal);  // before the first child
     const ActionResult result =
         _download_packages_action(*selection.packages, request, children, journal);
     PackageKinds downloaded;
@@ -358,7 +364,7 @@ int _uninstall_packages(const Request& request, Children& children, RunJournal* 
         return fetch_failed ? ERROR : SUCCESS;
     }
 
-    children.check_target_environment(pyenv::TargetUse::Uninstall);  // before the first child
+    _check_target(children, pyenv::TargetUse::Uninstall, journal);  // before the first child
     std::set<std::string> installed;
     OrderedMap<std::string> versions_before;
     for (auto& distribution : children.installed_distributions()) {

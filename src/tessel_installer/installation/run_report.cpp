@@ -234,6 +234,7 @@ RunJournal::RunJournal(PipAction action, const Request& request)
 }
 
 void RunJournal::set_interpreter(OptionalText interpreter) { interpreter_ = std::move(interpreter); }
+void RunJournal::set_prefix(OptionalText prefix) { prefix_ = std::move(prefix); }
 
 void RunJournal::plan(const std::string& name, std::string_view kind) {
     PackageReport& package = entry(name);
@@ -318,22 +319,13 @@ std::string RunJournal::report_text(int exit_status) const {
         failed += package.outcome == "failed" ? 1 : 0;
         not_run += package.outcome == "not-run" ? 1 : 0;
     }
-    OptionalText prefix;
-    if (interpreter_) {
-        // The environment's folder: the one above the interpreter's bin (Scripts) folder, which
-        // is sys.prefix for a virtual environment, found without starting the interpreter.
-        fs::path folder = fs::u8path(*interpreter_).parent_path();
-        const std::string last = folder.filename().string();
-        if (last == "bin" || last == "Scripts") folder = folder.parent_path();
-        prefix = folder.string();
-    }
     const json document = {
         {"schema", 1},
         {"program", {{"name", "tessel-installer"}, {"version", std::string(config::PROGRAM_VERSION)}}},
         {"action", _action_name(action_)},
         {"dry_run", dry_run_},
         {"interpreter", _text_or_null(interpreter_)},
-        {"prefix", _text_or_null(prefix)},
+        {"prefix", _text_or_null(prefix_)},
         {"request",
          {{"package", _text_or_null(request_.package)},
           {"version", _text_or_null(request_.version)},

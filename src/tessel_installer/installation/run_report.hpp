@@ -92,6 +92,7 @@ public:
     bool dry_run() const noexcept { return dry_run_; }
 
     void set_interpreter(OptionalText interpreter);
+    void set_prefix(OptionalText prefix);
     // The packages in the order the run takes them; each starts as not run.
     void plan(const std::string& name, std::string_view kind);
     // The entry of a planned package (added at the end when it was not planned).
@@ -125,6 +126,7 @@ private:
     std::optional<std::filesystem::path> report_{};
     std::optional<std::filesystem::path> log_{};
     OptionalText interpreter_{};
+    OptionalText prefix_{};
     std::vector<PackageReport> packages_{};
     std::optional<OrderedMap<std::string>> versions_before_{};
     std::optional<OrderedMap<std::string>> versions_after_{};

@@ -40,7 +40,7 @@ sandbox = _linux.sandbox
 _fresh_sandbox = _linux._fresh_sandbox
 
 FACTS = ["win32", "3", "12", "3.12.4", str(2**63 - 1), "win-amd64", "24.0",
-         "C:\\Python312\\Lib", "0", "1", "C:\\venv\\Lib\\site-packages", "1"]
+         "C:\\Python312\\Lib", "0", "1", "C:\\venv\\Lib\\site-packages", "1", "C:\\venv"]
 VERSIONS = {"tessel-enterprise": ["1.0.0"], "tessel-enterprise-full": ["1.0.0"],
             "bundle-alder": ["1.1.0", "1.0.0"], "bundle-birch": ["1.0.0"],
             "bundle-cedar": ["1.0.0"]}
