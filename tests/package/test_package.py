@@ -132,7 +132,7 @@ def test_the_manual_page_reads_cleanly_and_documents_every_option(unpacked, help
     text = result.stdout
     headings = re.findall(r"^([A-Z][A-Z -]+)$", text, re.M)
     assert headings == ["NAME", "SYNOPSIS", "DESCRIPTION", "OPTIONS", "ACTIONS", "ACTION OPTIONS",
-                        "EXIT STATUS", "BUILD-TIME CONFIGURATION", "ENVIRONMENT", "FILES",
+                        "JSON OUTPUT", "EXIT STATUS", "BUILD-TIME CONFIGURATION", "ENVIRONMENT", "FILES",
                         "EXAMPLES", "COPYRIGHT", "SEE ALSO"]
     assert f"tessel-installer {control['Version']}" in text.splitlines()[-1]
     # Each action's part of the page lists the options that action's --help lists.
