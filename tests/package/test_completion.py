@@ -59,7 +59,8 @@ CASES = [
     ("tessel-installer in", ["install"]),
     ("tessel-installer --", ["--help", "--version"]),
     ("tessel-installer --version ", sorted(ACTIONS)),  # the program's version takes no value
-    ("tessel-installer uninstall --", ["--debug", "--help"]),
+    ("tessel-installer uninstall --", ["--debug", "--dry-run", "--help", "--log", "--no-progress",
+                                       "--report"]),
     ("tessel-installer install --package ", PACKAGES),
     ("tessel-installer install --package=tessel", ["tessel-enterprise", "tessel-enterprise-full"]),
     ("tessel-installer install --pack bundle-", BUNDLES),  # a unique prefix, as the program takes

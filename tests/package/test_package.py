@@ -136,7 +136,7 @@ def test_the_manual_page_reads_cleanly_and_documents_every_option(unpacked, help
                         "EXAMPLES", "COPYRIGHT", "SEE ALSO"]
     assert f"tessel-installer {control['Version']}" in text.splitlines()[-1]
     # Each action's part of the page lists the options that action's --help lists.
-    parts = re.split(r"^   (\S+)$", text.split("\nACTION OPTIONS\n")[1].split("\nEXIT STATUS\n")[0],
+    parts = re.split(r"^   (\S+)$", text.split("\nACTION OPTIONS\n")[1].split("\nJSON OUTPUT\n")[0],
                      flags=re.M)
     documented = {parts[k]: set(re.findall(r"(?<![\w-])-[-\w]+", parts[k + 1]))
                   for k in range(1, len(parts), 2)}
