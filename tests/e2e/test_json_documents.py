@@ -10,7 +10,7 @@ import os
 import pytest
 
 from engine_support import FETCH_NOTICE
-from schema_support import schema_errors, validate_document
+from schema_support import validate_document
 
 ODD_CATALOGUE = [("bundle-cedar", "bundle"), ("odd", "addon"), ("tessel-enterprise", "base"),
                  ("bundle-alder", "bundle")]
@@ -82,31 +82,3 @@ def test_a_failure_leaves_standard_output_empty(sandbox, run_program, venv, make
     else:
         assert "pip is not installed" in result.stderr
 
-
-SAMPLE_REPORT = {
-    "schema": 1, "program": {"name": "tessel-installer", "version": "0.1.0"},
-    "action": "install", "dry_run": False, "interpreter": "/e/bin/python", "prefix": "/e",
-    "request": {"package": None, "version": None, "options": [], "upgrade": False,
-                "folder": None, "platform": None, "python_version": None},
-    "packages": [{"name": "bundle-alder", "kind": "bundle", "version_requested": None,
-                  "version_before": None, "version_after": None, "outcome": "failed",
-                  "changed": False, "exit_status": 1, "stderr_tail": ["ERROR: no such version"]}],
-    "summary": {"total": 1, "changed": 0, "failed": 1, "not_run": 0},
-    "exit_status": 1,
-}
-
-
-@pytest.mark.parametrize("name, change, valid", [
-    ("report", {}, True),
-    ("report", {"dry_run": None}, False),
-    ("report", {"packages": [dict(SAMPLE_REPORT["packages"][0], outcome="broken")]}, False),
-    ("list", {"packages": [{"name": "odd", "kind": "addon"}]}, False),
-    ("check", {"facts": [{"name": "System bit", "value": "64-bit", "requirement": None,
-                          "passed": True}]}, False),
-])
-def test_the_schema_refuses_what_the_format_does_not_allow(name, change, valid):
-    document = dict(SAMPLE_REPORT if name == "report" else
-                    {"schema": 1, "program": SAMPLE_REPORT["program"]}, **change)
-    if name == "check":
-        document["passed"] = True
-    assert (schema_errors(document, name) == []) is valid
