@@ -14,22 +14,7 @@ for p in "$PROGRAM" "$CHECK"; do
     [ -x "$p" ] || { echo "build the tessel-installer and bundle_check targets in $BUILD_DIR first" >&2; exit 1; }
 done
 
-WORK=$(mktemp -d)
-OUT="$WORK/hyperfine.json"
-STATE="$WORK/sandbox"
-cleanup() {
-    /usr/bin/python3 sandbox/service.py stop --state-dir "$STATE" >/dev/null 2>&1 || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-# The same lock as the end-to-end harness guards the sandbox's fixed ports.
-exec 9>"${TMPDIR:-/tmp}/tessel-installer-sandbox.lock"
-flock 9
-/usr/bin/python3 sandbox/service.py start --state-dir "$STATE" \
-    --catalogue bench/engine_catalogue.json >/dev/null
-export REQUESTS_CA_BUNDLE="$STATE/cert.pem" PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_NO_INPUT=1 \
-    PIP_CONFIG_FILE=/dev/null PIP_CACHE_DIR="$WORK/pip-cache" XDG_DATA_HOME="$WORK/data"
+start_sandbox
 
 FOLDER="$WORK/bundle"
 "$PROGRAM" download --folder "$FOLDER" >/dev/null

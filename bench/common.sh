@@ -1,5 +1,5 @@
-# Shared by the benchmark scripts: the build folder, a venv with pip to measure in, and the
-# median comparison of a hyperfine JSON export.
+# Shared by the benchmark scripts: the build folder, a venv with pip to measure in, the median
+# comparison of a hyperfine JSON export, and the sandbox for the scripts that install.
 
 # Build folder holding the program (first argument of a script, else build/default).
 BUILD_DIR=$(cd "${1:-build/default}" && pwd)
@@ -29,4 +29,22 @@ ratio = ours / theirs
 target = float(sys.argv[2])
 print(f"ratio {ratio:.3f} (target <= {target:.3f}): {'met' if ratio <= target else 'NOT met'}")
 PY
+}
+
+# start_sandbox: a work folder (WORK, with OUT for hyperfine's export) removed on exit, and the
+# sandbox started in it with the benchmark's catalogue of five packages, once any test session
+# that has its fixed ports is done (the end-to-end harness's lock). pip then trusts the sandbox's
+# certificate (the look-up carries no --trusted-host), checks for no newer pip and reads no
+# configuration; the record goes to WORK.
+start_sandbox() {
+    WORK=$(mktemp -d)
+    OUT="$WORK/hyperfine.json"
+    STATE="$WORK/sandbox"
+    trap '/usr/bin/python3 sandbox/service.py stop --state-dir "$STATE" >/dev/null 2>&1 || true; rm -rf "$WORK"' EXIT
+    exec 9>"${TMPDIR:-/tmp}/tessel-installer-sandbox.lock"
+    flock 9
+    /usr/bin/python3 sandbox/service.py start --state-dir "$STATE" \
+        --catalogue bench/engine_catalogue.json >/dev/null
+    export REQUESTS_CA_BUNDLE="$STATE/cert.pem" PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_NO_INPUT=1 \
+        PIP_CONFIG_FILE=/dev/null PIP_CACHE_DIR="$WORK/pip-cache" XDG_DATA_HOME="$WORK/data"
 }

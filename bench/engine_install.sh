@@ -18,26 +18,7 @@ cd "$(dirname "$0")/.."
 PROGRAM="$BUILD_DIR/src/tessel_installer/tessel-installer"
 [ -x "$PROGRAM" ] || { echo "build the tessel-installer target in $BUILD_DIR first" >&2; exit 1; }
 
-WORK=$(mktemp -d)
-OUT="$WORK/hyperfine.json"
-STATE="$WORK/sandbox"
-cleanup() {
-    /usr/bin/python3 sandbox/service.py stop --state-dir "$STATE" >/dev/null 2>&1 || true
-    rm -rf "$WORK"
-}
-trap cleanup EXIT
-
-# The sandbox listens on fixed ports: wait for any test session that has it (same lock file as
-# the end-to-end harness), then start it with the benchmark's catalogue of five packages.
-exec 9>"${TMPDIR:-/tmp}/tessel-installer-sandbox.lock"
-flock 9
-/usr/bin/python3 sandbox/service.py start --state-dir "$STATE" \
-    --catalogue bench/engine_catalogue.json >/dev/null
-
-# The same environment for both: pip trusts the sandbox's certificate (the look-up carries no
-# --trusted-host), checks for no newer pip, reads no configuration; the record goes to WORK.
-export REQUESTS_CA_BUNDLE="$STATE/cert.pem" PIP_DISABLE_PIP_VERSION_CHECK=1 PIP_NO_INPUT=1 \
-    PIP_CONFIG_FILE=/dev/null PIP_CACHE_DIR="$WORK/pip-cache" XDG_DATA_HOME="$WORK/data"
+start_sandbox
 export VIRTUAL_ENV="$WORK/venv"
 
 # A fresh venv before every run: a copy of the template venv of common.sh.
