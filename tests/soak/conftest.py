@@ -4,6 +4,7 @@ import os
 import sys
 
 _E2E = os.path.join(os.path.dirname(os.path.abspath(__file__)), "..", "e2e")
+sys.path.insert(0, _E2E)  # its helpers (engine_support) too
 _spec = importlib.util.spec_from_file_location("e2e_conftest", os.path.join(_E2E, "conftest.py"))
 _e2e = importlib.util.module_from_spec(_spec)
 _spec.loader.exec_module(_e2e)

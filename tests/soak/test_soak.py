@@ -15,13 +15,7 @@ import select
 import signal
 import subprocess
 
-
-def record(venv) -> list[str] | None:
-    path = os.path.join(venv.data_dir, "installed_packages.txt")
-    if not os.path.exists(path):
-        return None
-    with open(path, encoding="utf-8") as handle:
-        return handle.read().splitlines()
+from engine_support import record
 
 CYCLES = int(os.environ.get("SOAK_CYCLES", "60"))
 SEED = int(os.environ.get("SOAK_SEED", "1"))
