@@ -49,6 +49,7 @@ TEST(BundleManifest, BrokenManifestsAreRefusedSayingWhy) {
         {"[1]", "not a JSON object"},
         {R"({"files": []})", "it names no schema"},
         {R"({"schema": "1", "packages": {}, "files": []})", "schema '\"1\"' is unknown"},
+        {R"({"schema": 2, "packages": {}, "files": []})", "schema '2' is unknown to this version"},
         {R"({"schema": 1, "files": []})", "no \"packages\" object"},
         {R"({"schema": 1, "packages": {"a": 1}, "files": []})", "the kind of 'a' is no text"},
         {R"({"schema": 1, "packages": {}})", "no \"files\" list"},
