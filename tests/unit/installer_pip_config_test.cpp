@@ -178,8 +178,9 @@ TEST(TrustStore, FailureExplained) {
         {56, 0, "", ""},
     };
     for (const Case& c : cases) {
+        settings.proxy_in_use = c.proxy;
         EXPECT_EQ(_explain_transfer_failure(c.code, "https://k:t@h:8443/api", c.connect_status,
-                                            settings, c.proxy),
+                                            settings),
                   c.expected)
             << c.code;
     }

@@ -306,8 +306,8 @@ CatalogueReply _fetch_catalogue_reply(const CatalogueRequest& request) {
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
     // pip's certificate authorities and proxy, so that both halves of a run reach the same hosts.
-    const NetworkSettings network = _current_network_settings();
-    const std::string proxy_in_use = _apply_network_settings(h, request.url, network);
+    const NetworkSettings network = _current_network_settings(request.url);
+    _apply_network_settings(h, network);
 #if defined(_WIN32)
     // Schannel asks the certificate's revocation service, which is unreachable offline and behind
     // many proxies: that alone would fail every fetch. The chain and the name are still verified.
@@ -328,16 +328,16 @@ CatalogueReply _fetch_catalogue_reply(const CatalogueRequest& request) {
         curl_easy_getinfo(h, CURLINFO_HTTP_CONNECTCODE, &connect_status);
         reply.transport_error =
             (error_text[0] != '\0' ? std::string(error_text) : curl_easy_strerror(result)) +
-            _explain_transfer_failure(result, request.url, connect_status, network, proxy_in_use);
+            _explain_transfer_failure(result, request.url, connect_status, network);
     }
     reply.too_large = sink.too_large || result == CURLE_FILESIZE_EXCEEDED;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &reply.status);
     // A plain-HTTP request through a proxy gets the proxy's own 407 as its status (often followed
     // by a reset, as the proxy closes with the body unread): the service never saw the request.
-    if (reply.status == 407 && !proxy_in_use.empty()) {
+    if (reply.status == 407 && !network.proxy_in_use.empty()) {
         reply.transport_error =
             "the proxy answered with HTTP status 407" +
-            _explain_transfer_failure(result, request.url, 407, network, proxy_in_use);
+            _explain_transfer_failure(result, request.url, 407, network);
     }
     char* location = nullptr;
     if (curl_easy_getinfo(h, CURLINFO_REDIRECT_URL, &location) == CURLE_OK && location != nullptr)

@@ -59,7 +59,7 @@ std::optional<PipSetting> _pip_proxy(
     return _pip_setting(places, "proxy", "install", read_file);
 }
 
-NetworkSettings _current_network_settings() {
+NetworkSettings _current_network_settings(std::string_view url) {
     const PipConfigPlaces places = _current_pip_config_places();
     NetworkSettings settings;
     settings.trust = _choose_trust_store(places, _read_text_file, [](const std::string& path) {
@@ -67,11 +67,24 @@ NetworkSettings _current_network_settings() {
         return std::filesystem::is_directory(std::filesystem::u8path(path), error);
     });
     settings.proxy = _pip_proxy(places, _read_text_file);
+    if (settings.proxy) {
+        settings.proxy_in_use = settings.proxy->value;
+        return settings;
+    }
+    // The proxy libcurl takes from its own variables for this scheme.
+    static constexpr const char* kHttps[] = {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"};
+    static constexpr const char* kHttp[] = {"http_proxy", "all_proxy", "ALL_PROXY", nullptr};
+    for (const char* name : url.rfind("https://", 0) == 0 ? kHttps : kHttp) {
+        if (name == nullptr) break;
+        if (auto value = platform::environment_variable(name); value && !value->empty()) {
+            settings.proxy_in_use = *value;
+            break;
+        }
+    }
     return settings;
 }
 
-std::string _apply_network_settings(void* curl_handle, std::string_view url,
-                                    const NetworkSettings& settings) {
+void _apply_network_settings(void* curl_handle, const NetworkSettings& settings) {
     CURL* h = static_cast<CURL*>(curl_handle);
     if (settings.trust.ca_file) curl_easy_setopt(h, CURLOPT_CAINFO, settings.trust.ca_file->c_str());
 #if !defined(_WIN32)
@@ -81,20 +94,7 @@ std::string _apply_network_settings(void* curl_handle, std::string_view url,
 #if LIBCURL_VERSION_NUM >= 0x075700  // 7.87.0
     curl_easy_setopt(h, CURLOPT_QUICK_EXIT, 1L);
 #endif
-    if (settings.proxy) {
-        curl_easy_setopt(h, CURLOPT_PROXY, settings.proxy->value.c_str());
-        return settings.proxy->value;
-    }
-    // The proxy libcurl takes from its own variables for this scheme.
-    static constexpr const char* kHttps[] = {"https_proxy", "HTTPS_PROXY", "all_proxy", "ALL_PROXY"};
-    static constexpr const char* kHttp[] = {"http_proxy", "all_proxy", "ALL_PROXY", nullptr};
-    for (const char* name : url.rfind("https://", 0) == 0 ? kHttps : kHttp) {
-        if (name == nullptr) break;
-        if (auto value = platform::environment_variable(name); value && !value->empty()) {
-            return *value;
-        }
-    }
-    return {};
+    if (settings.proxy) curl_easy_setopt(h, CURLOPT_PROXY, settings.proxy->value.c_str());
 }
 
 std::string _url_host(std::string_view url) {
@@ -106,8 +106,7 @@ std::string _url_host(std::string_view url) {
 }
 
 std::string _explain_transfer_failure(int curl_code, std::string_view url, long connect_status,
-                                      const NetworkSettings& settings,
-                                      std::string_view proxy_in_use) {
+                                      const NetworkSettings& settings) {
     const auto code = static_cast<CURLcode>(curl_code);
     if (code == CURLE_PEER_FAILED_VERIFICATION || code == CURLE_SSL_CACERT_BADFILE ||
         code == CURLE_SSL_ISSUER_ERROR) {
@@ -123,6 +122,7 @@ std::string _explain_transfer_failure(int curl_code, std::string_view url, long 
                 ": name the certificate authority of your network in one of them)";
         return text;
     }
+    const std::string_view proxy_in_use = settings.proxy_in_use;
     if (proxy_in_use.empty()) return {};
     // 200: the tunnel stood, and whatever failed after it is no fault of the proxy.
     const bool refused = connect_status != 0 && connect_status != 200;

@@ -36,18 +36,17 @@ std::optional<PipSetting> _pip_proxy(
     const PipConfigPlaces& places,
     const std::function<std::optional<std::string>(const std::string&)>& read_file);
 
-// The network settings of this process, read once per request.
+// The network settings of this process for a request to one address, read once per request.
 struct NetworkSettings {
     TrustStore trust;
     std::optional<PipSetting> proxy;  // set only when libcurl's own variables name none
+    std::string proxy_in_use;         // the proxy the request goes through (empty: none)
 };
-NetworkSettings _current_network_settings();
+NetworkSettings _current_network_settings(std::string_view url);
 
 // Sets the certificate authorities, the pip proxy and the quick clean-up (a resolver thread still
-// at work on a slow name is not waited for) on a handle for `url`; returns the proxy the request
-// goes through (empty: none), to name it in a failure.
-std::string _apply_network_settings(void* curl_handle, std::string_view url,
-                                    const NetworkSettings& settings);
+// at work on a slow name is not waited for) on a handle.
+void _apply_network_settings(void* curl_handle, const NetworkSettings& settings);
 
 // The host[:port] of a URL, without credentials.
 std::string _url_host(std::string_view url);
@@ -56,8 +55,7 @@ std::string _url_host(std::string_view url);
 // the places looked at; for a refused proxy tunnel the proxy (credentials masked) and the cause.
 // `connect_status` is the proxy's answer to CONNECT (0: none). Empty when there is nothing to add.
 std::string _explain_transfer_failure(int curl_code, std::string_view url, long connect_status,
-                                      const NetworkSettings& settings,
-                                      std::string_view proxy_in_use);
+                                      const NetworkSettings& settings);
 
 // True the first time in this run that `notice` is offered: a notice printed once is not printed
 // again for the second fetch of the same run.
