@@ -43,17 +43,13 @@ std::vector<std::string> _download_options(const Request& request) {
 }
 
 ActionResult _install_packages_action(const PackageKinds& user_requested_packages,
-                                      const Request& request, Children& children,
-                                      std::optional<OrderedMap<std::string>> installed_versions,
-                                      RunJournal* journal) {
-    return _print_and_perform_action({.action = PipAction::Install,
-                                      .packages = user_requested_packages,
-                                      .index_url = _index_url(),
-                                      .version = request.version,
-                                      .installed_versions = std::move(installed_versions),
-                                      .settings = request,
-                                      .journal = journal},
-                                     children);
+                                      const Request& request, Children& children, ActionRun run) {
+    run.action = PipAction::Install;
+    run.packages = user_requested_packages;
+    run.index_url = _index_url();
+    run.version = request.version;
+    run.settings = request;
+    return _print_and_perform_action(std::move(run), children);
 }
 
 ActionResult _download_packages_action(const PackageKinds& packages, const Request& request,

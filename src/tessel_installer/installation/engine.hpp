@@ -7,6 +7,7 @@
 #include <cstddef>
 #include <memory>
 #include <optional>
+#include <set>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -160,6 +161,9 @@ struct PipRun {
     std::optional<OrderedMap<std::string>> installed_versions{};
     RunSettings settings{};
     RunJournal* journal = nullptr;  // what the run keeps for --report and --log; none: nothing
+    // An uninstall's distributions installed when it began (canonical names), read by the runner:
+    // the record loses entries only for one of them.
+    std::set<std::string> installed_before{};
 };
 
 // Where the version of one package comes from, and whether its token is pinned to it.
@@ -223,10 +227,10 @@ struct ActionRun {
 };
 ActionResult _print_and_perform_action(ActionRun run, Children& children = system_children());
 
+// `run` brings what the operation already has: the installed versions it has just read, its
+// journal. The action fills in the rest from the request.
 ActionResult _install_packages_action(const PackageKinds& user_requested_packages,
-                                      const Request& request, Children& children,
-                                      std::optional<OrderedMap<std::string>> installed_versions,
-                                      RunJournal* journal = nullptr);
+                                      const Request& request, Children& children, ActionRun run);
 ActionResult _download_packages_action(const PackageKinds& packages, const Request& request,
                                        Children& children, RunJournal* journal = nullptr);
 PackageStatus _uninstall_packages_action(const std::vector<std::string>& packages,

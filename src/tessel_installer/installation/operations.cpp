@@ -114,9 +114,9 @@ void _read_versions_after(RunJournal& journal, PipAction action, Children& child
 // Runs an operation's body with the journal that --report and --log ask for, and writes the
 // report however the body ends. Without either option the body runs without a journal, as it
 // always did.
-template <typename Body>
-int _run_journaled(PipAction action, const Request& request, Children& children, Body body) {
-    if (!request.report && !request.log) return body(nullptr);
+int _run_journaled(PipAction action, const Request& request, Children& children,
+                   int (*body)(const Request&, Children&, RunJournal*)) {
+    if (!request.report && !request.log) return body(request, children, nullptr);
     RunJournal journal(action, request);
     try {
         journal.set_interpreter(children.interpreter());
@@ -125,7 +125,7 @@ int _run_journaled(PipAction action, const Request& request, Children& children,
     }
     int status = ERROR;
     try {
-        status = body(&journal);
+        status = body(request, children, &journal);
         if (const int signal_number = platform::pending_interrupt(); signal_number != 0) {
             status = _interrupt_status(signal_number);
         }
@@ -173,9 +173,7 @@ std::vector<std::string> _list_wheel_files(const std::string& folder) {
 }
 
 int install_packages(const Request& request, Children& children) {
-    return _run_journaled(PipAction::Install, request, children, [&](RunJournal* journal) {
-        return _install_packages(request, children, journal);
-    });
+    return _run_journaled(PipAction::Install, request, children, _install_packages);
 }
 
 int _install_packages(const Request& request, Children& children, RunJournal* journal) {
@@ -204,7 +202,8 @@ int _install_packages(const Request& request, Children& children, RunJournal* jo
     }
 
     const ActionResult result =
-        _install_packages_action(*selection.packages, request, children, before.versions, journal);
+        _install_packages_action(*selection.packages, request, children,
+                                 {.installed_versions = before.versions, .journal = journal});
     if (request.dry_run) return fetch_status;
     // The action's own after-install snapshot: nothing has been installed since it was taken.
     pkgkit::LooseCollection related;
@@ -216,9 +215,7 @@ int _install_packages(const Request& request, Children& children, RunJournal* jo
 }
 
 int install_packages_from_folder(const Request& request, Children& children) {
-    return _run_journaled(PipAction::Install, request, children, [&](RunJournal* journal) {
-        return _install_packages_from_folder(request, children, journal);
-    });
+    return _run_journaled(PipAction::Install, request, children, _install_packages_from_folder);
 }
 
 int _install_packages_from_folder(const Request& request, Children& children,
@@ -293,9 +290,7 @@ int _install_packages_from_folder(const Request& request, Children& children,
 }
 
 int download_packages(const Request& request, Children& children) {
-    return _run_journaled(PipAction::Download, request, children, [&](RunJournal* journal) {
-        return _download_packages(request, children, journal);
-    });
+    return _run_journaled(PipAction::Download, request, children, _download_packages);
 }
 
 int _download_packages(const Request& request, Children& children, RunJournal* journal) {
@@ -323,9 +318,7 @@ int _download_packages(const Request& request, Children& children, RunJournal* j
 }
 
 int uninstall_packages(const Request& request, Children& children) {
-    return _run_journaled(PipAction::Uninstall, request, children, [&](RunJournal* journal) {
-        return _uninstall_packages(request, children, journal);
-    });
+    return _run_journaled(PipAction::Uninstall, request, children, _uninstall_packages);
 }
 
 int _uninstall_packages(const Request& request, Children& children, RunJournal* journal) {
@@ -365,13 +358,9 @@ int _uninstall_packages(const Request& request, Children& children, RunJournal* 
     }
 
     _check_target(children, pyenv::TargetUse::Uninstall, journal);  // before the first child
-    std::set<std::string> installed;
-    OrderedMap<std::string> versions_before;
-    for (auto& distribution : children.installed_distributions()) {
-        versions_before.set(distribution.name, distribution.version);
-        installed.insert(std::move(distribution.name));
-    }
-    if (journal != nullptr) journal->set_versions_before(versions_before);
+    const InventorySnapshot before = _take_inventory_snapshot(children);
+    if (journal != nullptr) journal->set_versions_before(before.versions);
+    const std::set<std::string> installed(before.names.begin(), before.names.end());
     // A recorded "bundle-birch[postgres]" is installed when its distribution "bundle-birch" is.
     bool any_installed = false;
     for (const auto& name : packages) {

@@ -37,30 +37,7 @@ namespace fs = std::filesystem;
 // Keys stay in the order written: every document starts with its schema.
 using json = nlohmann::ordered_json;
 
-std::string_view _action_name(PipAction action) {
-    switch (action) {
-        case PipAction::Install: return "install";
-        case PipAction::Download: return "download";
-        case PipAction::Uninstall: break;
-    }
-    return "uninstall";
-}
-
 json _text_or_null(const OptionalText& text) { return text ? json(*text) : json(nullptr); }
-
-// The distribution a package text names, as the inventory is searched for it.
-std::string _distribution_of(const std::string& package) {
-    return pkgkit::canonicalize_name(std::string_view(package).substr(0, package.find('[')));
-}
-
-OptionalText _version_in(const OrderedMap<std::string>& versions, const std::string& package) {
-    const std::string distribution = _distribution_of(package);
-    OptionalText found;
-    for (const auto& [name, version] : versions) {
-        if (pkgkit::canonicalize_name(name) == distribution) found = version;
-    }
-    return found;
-}
 
 // The file's folder, with any links in its path resolved: a link in the folder's place is the
 // user's own choice. The file's own name is never followed.
@@ -117,6 +94,19 @@ std::string _make_private_temp(std::string_view role) {
 }
 
 }  // namespace
+
+std::string _distribution_of(std::string_view package) {
+    return pkgkit::canonicalize_name(package.substr(0, package.find('[')));
+}
+
+OptionalText _version_in(const OrderedMap<std::string>& versions, std::string_view package) {
+    const std::string distribution = _distribution_of(package);
+    OptionalText found;
+    for (const auto& [name, version] : versions) {
+        if (pkgkit::canonicalize_name(name) == distribution) found = version;
+    }
+    return found;
+}
 
 std::string_view dry_outcome_text(DryOutcome outcome) noexcept {
     switch (outcome) {
@@ -229,7 +219,7 @@ RunJournal::RunJournal(PipAction action, const Request& request)
     if (request.report) report_ = fs::u8path(*request.report);
     if (request.log) log_ = fs::u8path(*request.log);
     append_log(fmt::format("=== tessel-installer {} {}{} started {}\n", config::PROGRAM_VERSION,
-                           _action_name(action), dry_run_ ? " (dry run)" : "",
+                           constants::pip_words(action)[0], dry_run_ ? " (dry run)" : "",
                            _utc_text(std::chrono::system_clock::now())));
 }
 
@@ -273,22 +263,19 @@ void RunJournal::log_catalogue(const std::string& url, long status, const std::s
     append_log(entry + "\n");
 }
 
-void RunJournal::log_child(const std::string& command, std::chrono::system_clock::time_point start,
-                           std::chrono::system_clock::time_point end, int status,
-                           const std::string& out, const std::string& err,
-                           bool output_on_terminal) {
+void RunJournal::log_child(const ChildLog& child) {
     ran_children_ = true;
     if (!log_) return;
-    std::string_view shown = command;
+    std::string_view shown = child.command;
     while (!shown.empty() && shown.front() == '\n') shown.remove_prefix(1);
     std::string entry = "--- " + pkgkit::mask_url_credentials(shown) + "\n";
-    entry += "start: " + _utc_text(start) + "\nend: " + _utc_text(end) + "\n";
-    entry += "exit status: " + std::to_string(status) + "\n";
-    if (output_on_terminal) {
+    entry += "start: " + _utc_text(child.started) + "\nend: " + _utc_text(child.ended) + "\n";
+    entry += "exit status: " + std::to_string(child.status) + "\n";
+    if (child.output_on_terminal) {
         entry += "(pip's output went to the terminal)\n";
     } else {
-        entry += "stdout:\n" + out + (out.empty() || out.back() == '\n' ? "" : "\n");
-        entry += "stderr:\n" + err + (err.empty() || err.back() == '\n' ? "" : "\n");
+        entry += "stdout:\n" + child.out + (child.out.empty() || child.out.back() == '\n' ? "" : "\n");
+        entry += "stderr:\n" + child.err + (child.err.empty() || child.err.back() == '\n' ? "" : "\n");
     }
     append_log(entry);
 }
@@ -322,7 +309,7 @@ std::string RunJournal::report_text(int exit_status) const {
     const json document = {
         {"schema", 1},
         {"program", {{"name", "tessel-installer"}, {"version", std::string(config::PROGRAM_VERSION)}}},
-        {"action", _action_name(action_)},
+        {"action", constants::pip_words(action_)[0]},
         {"dry_run", dry_run_},
         {"interpreter", _text_or_null(interpreter_)},
         {"prefix", _text_or_null(prefix_)},

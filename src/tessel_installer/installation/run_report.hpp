@@ -50,6 +50,11 @@ DryOutcome _predict_outcome(PipAction action, const OptionalText& installed_vers
 std::string_view _outcome_word(PipAction action, int status, std::string_view outcome_text,
                                bool was_installed);
 
+// The canonical name of the distribution a package text names ("Bundle_Birch[pg]": bundle-birch).
+std::string _distribution_of(std::string_view package);
+// The version the inventory holds for the package text's distribution (the last one listed), or none.
+OptionalText _version_in(const OrderedMap<std::string>& versions, std::string_view package);
+
 // The last `count` lines of a text, without their line ends.
 std::vector<std::string> _last_lines(std::string_view text, std::size_t count);
 
@@ -74,6 +79,18 @@ public:
 private:
     std::string out_;
     std::string err_;
+};
+
+// One child's entry in the log: its command as shown, when it ran, how it ended and its output
+// (none kept when it went to the terminal).
+struct ChildLog {
+    std::string_view command;
+    std::chrono::system_clock::time_point started{};
+    std::chrono::system_clock::time_point ended{};
+    int status = constants::ERROR;
+    std::string out{};
+    std::string err{};
+    bool output_on_terminal = false;
 };
 
 // The journal of one run: the packages it plans and what became of each, and the log. A journal
@@ -107,9 +124,7 @@ public:
 
     // Log entries.
     void log_catalogue(const std::string& url, long status, const std::string& problem);
-    void log_child(const std::string& command, std::chrono::system_clock::time_point start,
-                   std::chrono::system_clock::time_point end, int status, const std::string& out,
-                   const std::string& err, bool output_on_terminal);
+    void log_child(const ChildLog& child);
 
     // The report as JSON text, with the status the run ends with.
     std::string report_text(int exit_status) const;

@@ -35,11 +35,16 @@ struct ChildEnd {
     std::exception_ptr output_failure;
 };
 
+// The package a child is for, as its progress line names it.
+struct ChildLabel {
+    const std::string& package;
+    const OptionalText& version;
+};
+
 // Runs one package's child: animated with its output discarded, or in debug mode with the command
 // printed and pip writing to the terminal. With a journal that keeps pip's output, the output goes
 // to files instead of the null device and into the log. Returns once the child has ended.
-ChildEnd _run_one_child(const PipCommand& command, const std::string& package,
-                        const OptionalText& package_version, const PipRun& run,
+ChildEnd _run_one_child(const PipCommand& command, const ChildLabel& label, const PipRun& run,
                         Children& children) {
     ChildEnd end;
     const auto started = std::chrono::system_clock::now();
@@ -54,8 +59,11 @@ ChildEnd _run_one_child(const PipCommand& command, const std::string& package,
                                                pkgkit::vendor_sources_only()})
                          ->wait();
         if (run.journal != nullptr) {
-            run.journal->log_child(command.printable, started, std::chrono::system_clock::now(),
-                                   end.status, "", "", true);
+            run.journal->log_child({.command = command.printable,
+                                    .started = started,
+                                    .ended = std::chrono::system_clock::now(),
+                                    .status = end.status,
+                                    .output_on_terminal = true});
         }
         return end;
     }
@@ -71,11 +79,11 @@ ChildEnd _run_one_child(const PipCommand& command, const std::string& package,
     }
     const auto process = children.start(command.argv, spawn);
     std::optional<std::string> installed_version;
-    if (run.installed_versions.has_value()) installed_version = run.installed_versions->get(package);
+    if (run.installed_versions.has_value()) installed_version = run.installed_versions->get(label.package);
     try {
         end.status = termwrite::display_progress_animation({.process = *process,
-                                                            .package = package,
-                                                            .version = package_version,
+                                                            .package = label.package,
+                                                            .version = label.version,
                                                             .show_version = run.show_version,
                                                             .action = run.action,
                                                             .installed_version = installed_version,
@@ -90,12 +98,16 @@ ChildEnd _run_one_child(const PipCommand& command, const std::string& package,
     end.outcome_text = std::string(termwrite::handle_process_exit_code({.status = end.status,
                                                                         .action = run.action,
                                                                         .installed_version = installed_version,
-                                                                        .version = package_version,
+                                                                        .version = label.version,
                                                                         .upgrade = run.settings.upgrade}));
     if (files) {
         end.err = files->read_err();
-        run.journal->log_child(command.printable, started, std::chrono::system_clock::now(),
-                               end.status, files->read_out(), end.err, false);
+        run.journal->log_child({.command = command.printable,
+                                .started = started,
+                                .ended = std::chrono::system_clock::now(),
+                                .status = end.status,
+                                .out = files->read_out(),
+                                .err = end.err});
     }
     return end;
 }
@@ -124,10 +136,9 @@ bool _still_installed(const std::string& distribution, Children& children) {
     return false;
 }
 
-// Keeps the record of installed packages in step with one package's outcome. `installed_before`
-// holds, for an uninstall, the canonical names of the distributions installed when the run began.
-void _record_outcome(const std::string& package, bool was_successful, const PipRun& run,
-                     std::set<std::string>& installed_before, Children& children) {
+// Keeps the record of installed packages in step with one package's outcome.
+void _record_outcome(const std::string& package, bool was_successful, PipRun& run,
+                     Children& children) {
     // An install from a folder is recorded too: on the offline machine the uninstall has no
     // catalogue to fall back on.
     if (run.action == PipAction::Install && was_successful) {
@@ -138,11 +149,10 @@ void _record_outcome(const std::string& package, bool was_successful, const PipR
     // environment holds: entries go only for a distribution this environment held and no longer
     // holds. A child that failed after the removal (an interrupt, a broken pipe) still takes
     // them when the distribution is gone.
-    const std::string distribution =
-        pkgkit::canonicalize_name(std::string_view(package).substr(0, package.find('[')));
-    if (installed_before.count(distribution) != 0 &&
+    const std::string distribution = _distribution_of(package);
+    if (run.installed_before.count(distribution) != 0 &&
         (was_successful || !_still_installed(distribution, children))) {
-        installed_before.erase(distribution);
+        run.installed_before.erase(distribution);
         ledgerfile::remove_distribution(package);
     }
 }
@@ -221,11 +231,10 @@ PipRunResult _perform_pip_action(PipRun run, Children& children) {
         run.installed_versions = _take_inventory_snapshot(children).versions;
     }
     const std::string interpreter = run.packages.empty() ? std::string() : children.interpreter();
-    std::set<std::string> installed_before;
     if (run.action == PipAction::Uninstall && !run.packages.empty()) {
         InventorySnapshot snapshot = _take_inventory_snapshot(children);
         for (const auto& name : snapshot.names) {
-            installed_before.insert(pkgkit::canonicalize_name(name));
+            run.installed_before.insert(pkgkit::canonicalize_name(name));
         }
         run.installed_versions = std::move(snapshot.versions);
     }
@@ -259,13 +268,9 @@ PipRunResult _perform_pip_action(PipRun run, Children& children) {
                                 .extra_options = run.extra_options});
         LOGGER.debug("Launching subprocess with: ", pkgkit::mask_url_credentials(command.printable));
 
-        const std::string distribution =
-            pkgkit::canonicalize_name(std::string_view(package).substr(0, package.find('[')));
         OptionalText installed_version;
         if (run.installed_versions.has_value()) {
-            for (const auto& [name, version] : *run.installed_versions) {
-                if (pkgkit::canonicalize_name(name) == distribution) installed_version = version;
-            }
+            installed_version = _version_in(*run.installed_versions, package);
         }
         PackageReport* entry = run.journal != nullptr ? &run.journal->entry(package) : nullptr;
         if (entry != nullptr) {
@@ -291,12 +296,13 @@ PipRunResult _perform_pip_action(PipRun run, Children& children) {
             continue;
         }
 
-        const ChildEnd end = _run_one_child(command, package, package_version, run, children);
+        const ChildEnd end =
+            _run_one_child(command, {.package = package, .version = package_version}, run, children);
         // A child ended by a signal has a negative status: a failure like any other non-zero one.
         const bool was_successful = end.status == constants::SUCCESS;
         run.package_status.set(package, was_successful);
         if (entry != nullptr) {
-            const bool was_installed = installed_before.count(distribution) != 0;
+            const bool was_installed = run.installed_before.count(_distribution_of(package)) != 0;
             entry->outcome =
                 std::string(_outcome_word(run.action, end.status, end.outcome_text, was_installed));
             entry->changed = entry->outcome == "installed" || entry->outcome == "downloaded" ||
@@ -304,7 +310,7 @@ PipRunResult _perform_pip_action(PipRun run, Children& children) {
             entry->exit_status = end.status;
             if (!was_successful) entry->stderr_tail = _last_lines(end.err, STDERR_TAIL_LINES);
         }
-        _record_outcome(package, was_successful, run, installed_before, children);
+        _record_outcome(package, was_successful, run, children);
         if (end.output_failure) std::rethrow_exception(end.output_failure);
         platform::throw_if_interrupted();
     }
