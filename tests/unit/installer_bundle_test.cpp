@@ -29,13 +29,15 @@ TEST(BundleManifest, WrittenThenReadBack) {
     BundleManifest manifest;
     manifest.program_version = "0.1.0";
     manifest.created_utc = "2025-03-04T09:15:00Z";
-    manifest.request = {"bundle-birch", std::nullopt, std::vector<std::string>{"postgres"}, "311",
-                        std::vector<std::string>{"win_amd64", "any"}};
+    manifest.request.package = "bundle-birch";
+    manifest.request.options = {"postgres"};
+    manifest.request.python_version = "311";
+    manifest.request.platform = {"win_amd64", "any"};
     manifest.packages.set("bundle-birch[postgres]", "bundle");
     manifest.files = {{"a-1.0-py3-none-any.whl", 10, HASH}, {"b-2.0.tar.gz", 0, HASH}};
     const BundleManifest read = _parse_bundle_manifest(_render_bundle_manifest(manifest));
     EXPECT_EQ(_render_bundle_manifest(read), _render_bundle_manifest(manifest));
-    EXPECT_EQ(read.request.platforms, manifest.request.platforms);
+    EXPECT_EQ(read.request.platform, manifest.request.platform);
     EXPECT_EQ(read.files.size(), 2u);
 }
 

@@ -141,7 +141,7 @@ std::string _render_bundle_manifest(const BundleManifest& manifest) {
           {"version", _optional_text(manifest.request.version)},
           {"options", _optional_list(manifest.request.options)},
           {"python_version", _optional_text(manifest.request.python_version)},
-          {"platforms", _optional_list(manifest.request.platforms)}}},
+          {"platforms", _optional_list(manifest.request.platform)}}},
         {"packages", packages},
         {"files", files}};
     // nlohmann keeps the keys of an object sorted; names outside ASCII are written as \u escapes,
@@ -164,10 +164,11 @@ BundleManifest _parse_bundle_manifest(std::string_view text) {
     manifest.created_utc = _read_text(document, "created_utc").value_or("");
     if (const auto request = document.find("request");
         request != document.end() && request->is_object()) {
-        manifest.request = {_read_text(*request, "package"), _read_text(*request, "version"),
-                            _read_list(*request, "options"),
-                            _read_text(*request, "python_version"),
-                            _read_list(*request, "platforms")};
+        manifest.request.package = _read_text(*request, "package");
+        manifest.request.version = _read_text(*request, "version");
+        manifest.request.options = _read_list(*request, "options");
+        manifest.request.python_version = _read_text(*request, "python_version");
+        manifest.request.platform = _read_list(*request, "platforms");
     }
     const auto packages = document.find("packages");
     if (packages == document.end() || !packages->is_object()) _malformed("no \"packages\" object");
@@ -200,9 +201,8 @@ BundleManifest _parse_bundle_manifest(std::string_view text) {
     return manifest;
 }
 
-void write_bundle_manifest(const std::string& folder, const BundleRequest& request,
-                           const PackageKinds& downloaded) {
-    const fs::path dir = _folder_path(folder);
+void write_bundle_manifest(const Request& request, const PackageKinds& downloaded) {
+    const fs::path dir = _folder_path(request.folder.value_or(""));
     std::error_code error;
     if (!fs::is_directory(dir, error)) return;  // nothing came, and there is nothing to cover
     const fs::path path = dir / BUNDLE_MANIFEST_NAME;

@@ -18,15 +18,6 @@ namespace tessel_installer::installer {
 inline constexpr std::string_view BUNDLE_MANIFEST_NAME = "tessel-bundle.json";
 inline constexpr int BUNDLE_MANIFEST_SCHEMA = 1;
 
-// What the download was asked for, kept in the manifest as it was given.
-struct BundleRequest {
-    OptionalText package{};
-    OptionalText version{};
-    OptionalList options{};
-    OptionalText python_version{};
-    OptionalList platforms{};
-};
-
 struct BundleFile {
     std::string name;  // a bare file name inside the folder
     std::uint64_t size = 0;
@@ -36,7 +27,7 @@ struct BundleFile {
 struct BundleManifest {
     std::string program_version;
     std::string created_utc;
-    BundleRequest request;
+    Request request;  // what the download was asked for, as it was given (its download fields)
     PackageKinds packages;  // the packages downloaded (with their extras), by catalogue kind
     std::vector<BundleFile> files;  // sorted by name
 };
@@ -50,12 +41,11 @@ bool _is_distribution_file_name(std::string_view name);
 std::string _render_bundle_manifest(const BundleManifest& manifest);
 BundleManifest _parse_bundle_manifest(std::string_view text);
 
-// After a download: lists and hashes the distribution files now in the folder and replaces the
-// manifest atomically. `downloaded` holds the packages whose download succeeded; the packages of
+// After a download: lists and hashes the distribution files now in request.folder and replaces
+// the manifest atomically. `downloaded` holds the packages whose download succeeded; the packages of
 // a manifest already there are kept beside them, since its files are still covered. Nothing is
 // written when the folder does not exist.
-void write_bundle_manifest(const std::string& folder, const BundleRequest& request,
-                           const PackageKinds& downloaded);
+void write_bundle_manifest(const Request& request, const PackageKinds& downloaded);
 
 // Before an install from the folder: none when the folder holds no manifest. Otherwise the
 // manifest, once every listed file is present with its size and hash and no unlisted distribution

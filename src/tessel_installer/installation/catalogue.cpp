@@ -252,17 +252,13 @@ std::optional<PackageKinds> _get_accessible_packages(const CatalogueRequest& req
 
 PackageKinds _get_accessible_packages_or_raise() {
     const CatalogueRequest request = _configured_catalogue_request();
-    CatalogueReading fetched = _fetch_catalogue(request);
+    CatalogueReading fetched = _catalogue_from_reply(_fetch_catalogue_reply(request));
     if (!fetched.packages) {
         // Rendered for the terminal where the error is shown, like every escaped error.
         throw RuntimeError(std::string(kFetchFailure) + pkgkit::mask_url_credentials(request.url) +
                            ": " + pkgkit::mask_url_credentials(fetched.problem));
     }
     return std::move(*fetched.packages);
-}
-
-CatalogueReading _fetch_catalogue(const CatalogueRequest& request) {
-    return _catalogue_from_reply(_fetch_catalogue_reply(request));
 }
 
 CatalogueReply _fetch_catalogue_reply(const CatalogueRequest& request) {

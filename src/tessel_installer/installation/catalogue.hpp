@@ -31,7 +31,4 @@ CatalogueReply _fetch_catalogue_reply(const CatalogueRequest& request);
 // it: a failed transfer, a status other than 200, or a body that is not a catalogue.
 CatalogueReading _catalogue_from_reply(const CatalogueReply& reply);
 
-// Both steps: the catalogue or the reason, nothing printed.
-CatalogueReading _fetch_catalogue(const CatalogueRequest& request);
-
 }  // namespace tessel_installer::installer

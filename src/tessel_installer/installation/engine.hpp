@@ -28,6 +28,9 @@ namespace tessel_installer::installer {
 
 inline constexpr Logger LOGGER{"tessel_installer.installation.installer"};
 
+// A text that is given and not empty.
+inline bool _non_empty(const OptionalText& text) { return text.has_value() && !text->empty(); }
+
 // ---- Catalogue and selection -----------------------------------------------------------------
 
 // The catalogue (package name -> product kind, in the service's order), or none when it could not

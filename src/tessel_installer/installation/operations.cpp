@@ -32,8 +32,6 @@ namespace {
 using constants::ERROR;
 using constants::SUCCESS;
 
-bool _non_empty(const OptionalText& text) { return text.has_value() && !text->empty(); }
-
 std::string _join(const std::vector<std::string>& names, std::string_view separator) {
     std::string joined;
     for (std::size_t i = 0; i < names.size(); ++i) {
@@ -307,13 +305,7 @@ int _download_packages(const Request& request, Children& children, RunJournal* j
     for (const auto& [name, kind] : *selection.packages) {
         if (result.package_status.get(name).value_or(false)) downloaded.set(name, kind);
     }
-    write_bundle_manifest(request.folder.value_or(""),
-                          {.package = request.package,
-                           .version = request.version,
-                           .options = request.options,
-                           .python_version = request.python_version,
-                           .platforms = request.platform},
-                          downloaded);
+    write_bundle_manifest(request, downloaded);
     return result.all_succeeded() ? SUCCESS : ERROR;
 }
 

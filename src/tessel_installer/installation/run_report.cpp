@@ -14,8 +14,6 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
-#include <fstream>
-#include <sstream>
 
 #include <fmt/chrono.h>
 #include <fmt/format.h>
@@ -23,6 +21,8 @@
 
 #include "tessel_installer/config.hpp"
 #include "tessel_installer/errors.hpp"
+#include "tessel_installer/installation/engine.hpp"
+#include "tessel_installer/installation/pip_config.hpp"
 #include "tessel_installer/utils/pkgkit/unicode_text.hpp"
 #include "tessel_installer/utils/ledgerfile/record_io.hpp"
 #include "tessel_installer/utils/pkgkit/filenames.hpp"
@@ -47,13 +47,6 @@ std::pair<fs::path, std::string> _folder_and_name(const fs::path& file) {
     std::error_code error;
     const fs::path resolved = fs::canonical(folder, error);
     return {error ? folder : resolved, file.filename().string()};
-}
-
-std::string _read_file(const std::string& path) {
-    std::ifstream in(fs::u8path(path), std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 // A new, empty file of our own in the temporary folder.
@@ -139,12 +132,12 @@ bool dry_outcome_changes(DryOutcome outcome) noexcept {
 
 DryOutcome _predict_outcome(PipAction action, const OptionalText& installed_version,
                             const OptionalText& target, bool upgrade) {
-    const bool installed = installed_version.has_value() && !installed_version->empty();
+    const bool installed = _non_empty(installed_version);
     if (action == PipAction::Uninstall) {
         return installed ? DryOutcome::WouldUninstall : DryOutcome::NotInstalled;
     }
     if (!installed) return DryOutcome::WouldInstall;
-    const bool known = target.has_value() && !target->empty();
+    const bool known = _non_empty(target);
     // Without a version to go to, pip takes an installed package as it is, unless told to upgrade.
     if (!known) return upgrade ? DryOutcome::WouldUpgrade : DryOutcome::AlreadyInstalled;
     if (pkgkit::is_version_equal(installed_version, target)) {
@@ -211,8 +204,8 @@ ChildOutputFiles::~ChildOutputFiles() {
     fs::remove(fs::u8path(err_), ignored);
 }
 
-std::string ChildOutputFiles::read_out() const { return _read_file(out_); }
-std::string ChildOutputFiles::read_err() const { return _read_file(err_); }
+std::string ChildOutputFiles::read_out() const { return _read_text_file(out_).value_or(""); }
+std::string ChildOutputFiles::read_err() const { return _read_text_file(err_).value_or(""); }
 
 RunJournal::RunJournal(PipAction action, const Request& request)
     : action_(action), request_(request), dry_run_(request.dry_run) {

@@ -24,8 +24,6 @@ namespace tessel_installer::installer {
 
 namespace {
 
-bool _non_empty(const OptionalText& text) { return text.has_value() && !text->empty(); }
-
 // How one child ended: its status, read once, the outcome text its line showed, pip's standard
 // error when the run keeps it, and a failure to write our own output meanwhile.
 struct ChildEnd {
