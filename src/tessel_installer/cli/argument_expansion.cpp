@@ -23,24 +23,11 @@ bool looks_like_option(const std::string& argument) {
     return argument.size() > 1 && argument.front() == '-';
 }
 
-std::vector<const CLI::App*> actions_of(const CLI::App& top) {
-    return top.get_subcommands([](const CLI::App*) { return true; });
-}
-
 const CLI::App* find_action(const CLI::App& top, const std::string& name) {
     for (const CLI::App* action : actions_of(top)) {
         if (action->get_name() == name) return action;
     }
     return nullptr;
-}
-
-std::string joined_names(const std::vector<std::string>& names, std::string_view separator) {
-    std::string text;
-    for (const auto& name : names) {
-        if (!text.empty()) text += separator;
-        text += name;
-    }
-    return text;
 }
 
 // The option of `parser` that `name` (a long name without dashes) means: the exact name first,
@@ -281,6 +268,19 @@ private:
 };
 
 }  // namespace
+
+std::vector<const CLI::App*> actions_of(const CLI::App& parser) {
+    return parser.get_subcommands([](const CLI::App*) { return true; });
+}
+
+std::string joined_names(const std::vector<std::string>& names, std::string_view separator) {
+    std::string text;
+    for (const auto& name : names) {
+        if (!text.empty()) text += separator;
+        text += name;
+    }
+    return text;
+}
 
 ExpansionOutcome expand_arguments(const CLI::App& top, const std::vector<std::string>& arguments) {
     return Expander(top, arguments).run();

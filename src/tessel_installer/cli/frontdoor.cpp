@@ -189,9 +189,7 @@ UsageError usage_error_of(const CLI::App& top, const CLI::ParseError& error) {
         }
     }
     if (!missing.empty()) {
-        std::string names;
-        for (const auto& name : missing) names += (names.empty() ? "" : ", ") + name;
-        return UsageError{scope, "the following options are required: " + names};
+        return UsageError{scope, "the following options are required: " + joined_names(missing, ", ")};
     }
     return UsageError{scope, error.what()};
 }

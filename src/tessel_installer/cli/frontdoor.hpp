@@ -7,6 +7,7 @@
 #include <memory>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -97,6 +98,9 @@ ParseOutcome parse_arguments(Parser& parser, const std::vector<std::string>& arg
 // The texts the front end prints.
 std::string help_text(const CLI::App& parser);
 std::string usage_line(const CLI::App& parser);
+// The parser's actions in declaration order, and names joined for a message.
+std::vector<const CLI::App*> actions_of(const CLI::App& parser);
+std::string joined_names(const std::vector<std::string>& names, std::string_view separator);
 
 // The main routine: parses, dispatches and turns every way a run can end into an exit status.
 // Help goes to `out`; usage errors and escaped errors go to `err`.

@@ -78,9 +78,7 @@ std::string help_label(const CLI::Option& option) {
     std::vector<std::string> names;
     for (const auto& short_name : option.get_snames()) names.push_back("-" + short_name);
     for (const auto& long_name : option.get_lnames()) names.push_back("--" + long_name);
-    std::string label;
-    for (const auto& name : names) label += (label.empty() ? "" : ", ") + name;
-    return label + value_part(option);
+    return joined_names(names, ", ") + value_part(option);
 }
 
 // One entry of a help section: the label in the first column, the help text beside it, or on the
@@ -106,10 +104,6 @@ void add_entry(std::string& text, const std::string& label, const std::string& h
 std::string command_of(const CLI::App& parser) {
     if (parser.get_parent() == nullptr) return kProgram;
     return std::string(kProgram) + " " + parser.get_name();
-}
-
-std::vector<const CLI::App*> actions_of(const CLI::App& parser) {
-    return parser.get_subcommands([](const CLI::App*) { return true; });
 }
 
 }  // namespace

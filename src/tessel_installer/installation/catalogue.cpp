@@ -371,11 +371,13 @@ Selection _select_from_catalogue(const std::optional<PackageKinds>& catalogue,
     if (!catalogue) return {std::nullopt, SelectionOutcome::FetchFailed};
     if (catalogue->empty()) return {std::nullopt, SelectionOutcome::EmptyCatalogue};
 
-    const bool named = package.has_value() && !package->empty();
-    const bool offered = named && catalogue->contains(*package);
-
+    if (!_non_empty(package)) return {*catalogue, SelectionOutcome::Selected};
     // Membership first, then the options: a package not on offer is refused even with extras.
-    if (offered && options.has_value() && !options->empty()) {
+    if (!catalogue->contains(*package)) {
+        _print_invalid_package(*package);
+        return {std::nullopt, SelectionOutcome::UnknownPackage};
+    }
+    if (options.has_value() && !options->empty()) {
         PackageKinds selection;
         for (const std::string& option : *options) {
             const std::string text = *package + "[" + option + "]";
@@ -389,16 +391,9 @@ Selection _select_from_catalogue(const std::optional<PackageKinds>& catalogue,
         }
         return {std::move(selection), SelectionOutcome::Selected};
     }
-    if (named && !offered) {
-        _print_invalid_package(*package);
-        return {std::nullopt, SelectionOutcome::UnknownPackage};
-    }
-    if (named) {
-        PackageKinds selection;
-        selection.set(*package, *catalogue->find(*package));
-        return {std::move(selection), SelectionOutcome::Selected};
-    }
-    return {*catalogue, SelectionOutcome::Selected};
+    PackageKinds selection;
+    selection.set(*package, *catalogue->find(*package));
+    return {std::move(selection), SelectionOutcome::Selected};
 }
 
 Selection _select_packages(const OptionalText& package, const OptionalList& options,
