@@ -208,7 +208,7 @@ struct PosixChild final : Process::Impl {
     // Returns false when one of our interrupt signals arrived since `seen` was read, or a signal
     // interrupted the sleep. The interrupt signals stay blocked from the check until the sleep
     // has begun (ppoll unblocks them atomically), so one that lands in between is not missed.
-    bool wait_round(int timeout_ms, std::optional<unsigned long> seen) {
+    bool wait_round(int timeout_ms, unsigned long seen) {
         pollfd fds[3];
         nfds_t n = 0;
         if (out_fd) fds[n++] = {out_fd.get(), POLLIN, 0};
@@ -223,11 +223,9 @@ struct PosixChild final : Process::Impl {
         sigset_t interrupts;
         sigset_t old_mask;
         sigemptyset(&interrupts);
-        sigaddset(&interrupts, SIGINT);
-        sigaddset(&interrupts, SIGTERM);
-        sigaddset(&interrupts, SIGHUP);
+        for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interrupts, signal_number);
         ::pthread_sigmask(SIG_BLOCK, &interrupts, &old_mask);
-        if (seen && interrupt_count() != *seen) {
+        if (interrupt_count() != seen) {
             ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
             return false;
         }
