@@ -12,74 +12,62 @@
 
 namespace tessel_installer::platform {
 
-#if defined(_WIN32)
-
-// Owns one HANDLE; INVALID_HANDLE_VALUE and null both mean "none".
-class UniqueHandle {
+// Owns one value of Traits::Type; Traits::none means "none", and Traits::adopt maps every other
+// spelling of "none" to it.
+template <typename Traits>
+class UniqueOwner {
 public:
-    UniqueHandle() = default;
-    explicit UniqueHandle(HANDLE h) noexcept : h_(h == INVALID_HANDLE_VALUE ? nullptr : h) {}
-    UniqueHandle(UniqueHandle&& o) noexcept : h_(std::exchange(o.h_, nullptr)) {}
-    UniqueHandle& operator=(UniqueHandle&& o) noexcept {
-        if (this != &o) reset(std::exchange(o.h_, nullptr));
+    using Type = typename Traits::Type;
+
+    UniqueOwner() = default;
+    explicit UniqueOwner(Type h) noexcept : h_(Traits::adopt(h)) {}
+    UniqueOwner(UniqueOwner&& o) noexcept : h_(std::exchange(o.h_, Traits::none)) {}
+    UniqueOwner& operator=(UniqueOwner&& o) noexcept {
+        if (this != &o) reset(std::exchange(o.h_, Traits::none));
         return *this;
     }
-    UniqueHandle(const UniqueHandle&) = delete;
-    UniqueHandle& operator=(const UniqueHandle&) = delete;
-    ~UniqueHandle() { reset(); }
+    UniqueOwner(const UniqueOwner&) = delete;
+    UniqueOwner& operator=(const UniqueOwner&) = delete;
+    ~UniqueOwner() { reset(); }
 
-    HANDLE get() const noexcept { return h_; }
-    explicit operator bool() const noexcept { return h_ != nullptr; }
-    void reset(HANDLE h = nullptr) noexcept {
-        if (h_) CloseHandle(h_);
-        h_ = h == INVALID_HANDLE_VALUE ? nullptr : h;
+    Type get() const noexcept { return h_; }
+    explicit operator bool() const noexcept { return h_ != Traits::none; }
+    void reset(Type h = Traits::none) noexcept {
+        if (h_ != Traits::none) Traits::close(h_);
+        h_ = Traits::adopt(h);
     }
-    // Gives the handle up without closing it.
-    HANDLE release() noexcept { return std::exchange(h_, nullptr); }
-    // Closes now and reports whether that worked, so that a failed close is not lost.
+    // Gives the value up without closing it.
+    Type release() noexcept { return std::exchange(h_, Traits::none); }
+    // Closes now and reports whether that worked (errno or GetLastError() says why not), so that a
+    // failed close is not lost.
     bool close() noexcept {
-        const BOOL ok = h_ ? CloseHandle(h_) : TRUE;
-        h_ = nullptr;
-        return ok != 0;
+        const bool ok = h_ == Traits::none || Traits::close(h_);
+        h_ = Traits::none;
+        return ok;
     }
 
 private:
-    HANDLE h_ = nullptr;
+    Type h_ = Traits::none;
 };
 
+#if defined(_WIN32)
+// INVALID_HANDLE_VALUE and null both mean "none".
+struct HandleTraits {
+    using Type = HANDLE;
+    static constexpr HANDLE none = nullptr;
+    static HANDLE adopt(HANDLE h) noexcept { return h == INVALID_HANDLE_VALUE ? nullptr : h; }
+    static bool close(HANDLE h) noexcept { return CloseHandle(h) != 0; }
+};
+using UniqueHandle = UniqueOwner<HandleTraits>;
 #else
-
-// Owns one file descriptor; -1 means "none".
-class UniqueFd {
-public:
-    UniqueFd() = default;
-    explicit UniqueFd(int fd) noexcept : fd_(fd) {}
-    UniqueFd(UniqueFd&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {}
-    UniqueFd& operator=(UniqueFd&& other) noexcept {
-        if (this != &other) reset(std::exchange(other.fd_, -1));
-        return *this;
-    }
-    UniqueFd(const UniqueFd&) = delete;
-    UniqueFd& operator=(const UniqueFd&) = delete;
-    ~UniqueFd() { reset(); }
-
-    int get() const noexcept { return fd_; }
-    explicit operator bool() const noexcept { return fd_ >= 0; }
-    void reset(int fd = -1) noexcept {
-        if (fd_ >= 0) ::close(fd_);
-        fd_ = fd;
-    }
-    // Closes now and reports the result (0 or -1 with errno), so that a failed close is not lost.
-    int close() noexcept {
-        const int result = fd_ >= 0 ? ::close(fd_) : 0;
-        fd_ = -1;
-        return result;
-    }
-
-private:
-    int fd_ = -1;
+// -1 means "none".
+struct FdTraits {
+    using Type = int;
+    static constexpr int none = -1;
+    static int adopt(int fd) noexcept { return fd < 0 ? -1 : fd; }
+    static bool close(int fd) noexcept { return ::close(fd) == 0; }
 };
-
+using UniqueFd = UniqueOwner<FdTraits>;
 #endif
 
 }  // namespace tessel_installer::platform

@@ -15,6 +15,7 @@
 
 #include "tessel_installer/platform/environment.hpp"
 #include "tessel_installer/platform/process.hpp"
+#include "tessel_installer/platform/windows_text.hpp"
 
 namespace tessel_installer::platform {
 namespace {
@@ -41,12 +42,7 @@ std::wstring lower(std::wstring text) {
     return text;
 }
 
-std::wstring wide_env(const char* name) {
-    const auto value = environment_variable(name);
-    if (!value) return {};
-    const std::u8string utf8(value->begin(), value->end());
-    return fs::path(utf8).wstring();
-}
+std::wstring wide_env(const char* name) { return widen(environment_variable(name).value_or("")); }
 
 std::string utf8(const fs::path& path) {
     const auto text = path.u8string();

@@ -46,9 +46,7 @@ std::optional<std::string> home_directory() {
 
 // "~/" + rest expanded; without any home the text stays as written, unexpanded.
 std::string expand_home(std::string_view rest) {
-    const auto home = home_directory();
-    if (!home) return "~/" + std::string(rest);
-    return *home + "/" + std::string(rest);
+    return home_directory().value_or("~") + "/" + std::string(rest);
 }
 
 std::filesystem::path below(const std::string& base, const std::string& app_name) {

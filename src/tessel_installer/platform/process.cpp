@@ -12,12 +12,7 @@ Process::Process(std::unique_ptr<Impl> impl) : impl_(std::move(impl)) {}
 Process::Process(Process&&) noexcept = default;
 Process& Process::operator=(Process&& other) noexcept {
     if (this != &other) {
-        if (impl_) {
-            try {
-                wait();
-            } catch (...) {
-            }
-        }
+        Process old(std::move(impl_));  // the child held so far is waited for as `old` ends
         impl_ = std::move(other.impl_);
     }
     return *this;
@@ -41,12 +36,8 @@ const std::string& Process::stderr_text() const noexcept { return impl_->err_tex
 
 CompletedProcess run(const std::vector<std::string>& argv, SpawnOptions options) {
     Process child = Process::spawn(argv, options);
-    CompletedProcess done;
-    done.returncode = child.wait();
-    done.args = child.args();
-    done.out = child.stdout_text();
-    done.err = child.stderr_text();
-    return done;
+    const int returncode = child.wait();
+    return {child.args(), returncode, child.stdout_text(), child.stderr_text()};
 }
 
 }  // namespace tessel_installer::platform

@@ -36,44 +36,32 @@ extern char** environ;
 namespace tessel_installer::platform {
 namespace {
 
-std::string errno_text(int code) { return std::strerror(code); }
-
-// The posix_spawn attribute and file-action objects, destroyed whatever happens.
-class SpawnAttr {
-public:
-    SpawnAttr() {
-        if (int rc = posix_spawnattr_init(&attr_); rc != 0) {
-            throw OSError("cannot prepare a child process: " + errno_text(rc));
-        }
-    }
-    ~SpawnAttr() { posix_spawnattr_destroy(&attr_); }
-    SpawnAttr(const SpawnAttr&) = delete;
-    SpawnAttr& operator=(const SpawnAttr&) = delete;
-    posix_spawnattr_t* get() noexcept { return &attr_; }
-
-private:
-    posix_spawnattr_t attr_;
-};
-
-class FileActions {
-public:
-    FileActions() {
-        if (int rc = posix_spawn_file_actions_init(&actions_); rc != 0) {
-            throw OSError("cannot prepare a child process: " + errno_text(rc));
-        }
-    }
-    ~FileActions() { posix_spawn_file_actions_destroy(&actions_); }
-    FileActions(const FileActions&) = delete;
-    FileActions& operator=(const FileActions&) = delete;
-    posix_spawn_file_actions_t* get() noexcept { return &actions_; }
-
-private:
-    posix_spawn_file_actions_t actions_;
-};
+[[noreturn]] void fail(const std::string& what, int code) {
+    throw OSError(what + ": " + std::strerror(code));
+}
 
 void check(int rc, const std::string& program) {
-    if (rc != 0) throw OSError("cannot start " + program + ": " + errno_text(rc));
+    if (rc != 0) fail("cannot start " + program, rc);
 }
+
+// A posix_spawn attribute or file-action object, destroyed whatever happens.
+template <typename T, auto init, auto destroy>
+class SpawnObject {
+public:
+    SpawnObject() {
+        if (int rc = init(&object_); rc != 0) fail("cannot prepare a child process", rc);
+    }
+    ~SpawnObject() { destroy(&object_); }
+    SpawnObject(const SpawnObject&) = delete;
+    SpawnObject& operator=(const SpawnObject&) = delete;
+    T* get() noexcept { return &object_; }
+
+private:
+    T object_;
+};
+using SpawnAttr = SpawnObject<posix_spawnattr_t, posix_spawnattr_init, posix_spawnattr_destroy>;
+using FileActions = SpawnObject<posix_spawn_file_actions_t, posix_spawn_file_actions_init,
+                                posix_spawn_file_actions_destroy>;
 
 // A pipe whose read end stays with us (close-on-exec, non-blocking) and whose write end becomes
 // the child's stream.
@@ -84,18 +72,16 @@ struct Pipe {
 
 Pipe make_pipe(const std::string& program) {
     int fds[2];
-    if (::pipe(fds) != 0) throw OSError("cannot start " + program + ": " + errno_text(errno));
+    if (::pipe(fds) != 0) fail("cannot start " + program, errno);
     Pipe p{UniqueFd(fds[0]), UniqueFd(fds[1])};
     // Both ends close on exec: the child gets the write end through dup2, which clears the flag on
     // the duplicate, and no other child we start may keep a copy that would hold the pipe open.
     for (int fd : {fds[0], fds[1]}) {
-        if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) {
-            throw OSError("cannot start " + program + ": " + errno_text(errno));
-        }
+        if (::fcntl(fd, F_SETFD, FD_CLOEXEC) != 0) fail("cannot start " + program, errno);
     }
-    int flags = ::fcntl(fds[0], F_GETFL);
+    const int flags = ::fcntl(fds[0], F_GETFL);
     if (flags < 0 || ::fcntl(fds[0], F_SETFL, flags | O_NONBLOCK) != 0) {
-        throw OSError("cannot start " + program + ": " + errno_text(errno));
+        fail("cannot start " + program, errno);
     }
     return p;
 }
@@ -160,7 +146,7 @@ struct PosixChild final : Process::Impl {
             next_step_at.reset();
         }
         if (::killpg(child_pid(), signal_number) != 0 && errno != ESRCH && errno != EPERM) {
-            throw OSError("cannot signal " + args.front() + ": " + errno_text(errno));
+            fail("cannot signal " + args.front(), errno);
         }
     }
 
@@ -194,48 +180,35 @@ struct PosixChild final : Process::Impl {
         }
     }
 
-    // Collects the child's status if it has ended; never blocks unless `block`. Whatever is left
-    // of its process group then is ended first: while the child is not yet collected its id still
-    // names that group and no other, and no process of the run is to outlive it.
-    void try_reap(bool block) {
-        if (reaped) return;
-        for (;;) {
-            siginfo_t info{};
-            const int r =
-                ::waitid(P_PID, static_cast<id_t>(child_pid()), &info,
-                         WEXITED | WNOWAIT | (block ? 0 : WNOHANG));
-            if (r != 0) {
-                if (errno == EINTR) {
-                    if (block) continue;
-                    return;
-                }
-                throw OSError("cannot wait for " + args.front() + ": " + errno_text(errno));
-            }
-            if (info.si_pid == 0) return;  // still running
+    // Collects the child's status if it has ended; never blocks. Whatever is left of its process
+    // group then is ended first: while the child is not yet collected its id still names that
+    // group and no other, and no process of the run is to outlive it. Then publishes the exit
+    // status once the pipes are at end of file too; true when it is published.
+    bool try_reap() {
+        siginfo_t info{};
+        if (!reaped && ::waitid(P_PID, static_cast<id_t>(child_pid()), &info,
+                                WEXITED | WNOWAIT | WNOHANG) != 0) {
+            if (errno != EINTR) fail("cannot wait for " + args.front(), errno);
+        } else if (!reaped && info.si_pid != 0) {  // ended, not yet collected
             ::killpg(child_pid(), SIGKILL);
             int status = 0;
             pid_t collected = -1;
             do {
                 collected = ::waitpid(child_pid(), &status, 0);
             } while (collected < 0 && errno == EINTR);
-            if (collected != child_pid()) {
-                throw OSError("cannot wait for " + args.front() + ": " + errno_text(errno));
-            }
+            if (collected != child_pid()) fail("cannot wait for " + args.front(), errno);
             reaped = decode_status(status);
             pidfd.reset();
-            return;
         }
-    }
-
-    void publish() noexcept {
         if (reaped && !pipes_open()) returncode = reaped;
+        return returncode.has_value();
     }
 
     // One round of waiting on the pipes and the pidfd, at most `timeout_ms` (-1: no limit).
     // Returns false when one of our interrupt signals arrived since `seen` was read, or a signal
     // interrupted the sleep. The interrupt signals stay blocked from the check until the sleep
     // has begun (ppoll unblocks them atomically), so one that lands in between is not missed.
-    bool wait_round(int timeout_ms, std::optional<unsigned long> seen) {
+    bool wait_round(int timeout_ms, unsigned long seen) {
         pollfd fds[3];
         nfds_t n = 0;
         if (out_fd) fds[n++] = {out_fd.get(), POLLIN, 0};
@@ -250,11 +223,9 @@ struct PosixChild final : Process::Impl {
         sigset_t interrupts;
         sigset_t old_mask;
         sigemptyset(&interrupts);
-        sigaddset(&interrupts, SIGINT);
-        sigaddset(&interrupts, SIGTERM);
-        sigaddset(&interrupts, SIGHUP);
+        for (const int signal_number : {SIGINT, SIGTERM, SIGHUP}) sigaddset(&interrupts, signal_number);
         ::pthread_sigmask(SIG_BLOCK, &interrupts, &old_mask);
-        if (seen && interrupt_count() != *seen) {
+        if (interrupt_count() != seen) {
             ::pthread_sigmask(SIG_SETMASK, &old_mask, nullptr);
             return false;
         }
@@ -271,7 +242,7 @@ struct PosixChild final : Process::Impl {
 #endif
         if (r < 0) {
             if (saved_errno == EINTR) return false;
-            throw OSError("cannot wait for " + args.front() + ": " + errno_text(saved_errno));
+            fail("cannot wait for " + args.front(), saved_errno);
         }
         drain(out_fd, out_text);
         drain(err_fd, err_text);
@@ -367,8 +338,8 @@ Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions option
     pid_t pid = -1;
     // posix_spawnp reports a program that cannot be executed (missing, not executable) through its
     // result, so such a failure never looks like a child that ran and exited with 127.
-    int rc = posix_spawnp(&pid, program.c_str(), actions.get(), attr.get(), c_argv.data(), child_env);
-    if (rc != 0) throw OSError("cannot start " + program + ": " + errno_text(rc));
+    check(posix_spawnp(&pid, program.c_str(), actions.get(), attr.get(), c_argv.data(), child_env),
+          program);
 
     impl->pid = pid;
     impl->pidfd = open_pidfd(pid);
@@ -383,9 +354,7 @@ bool Process::poll() {
     if (p.returncode) return true;
     p.drain(p.out_fd, p.out_text);
     p.drain(p.err_fd, p.err_text);
-    p.try_reap(false);
-    p.publish();
-    return p.returncode.has_value();
+    return p.try_reap();
 }
 
 int Process::wait() {
@@ -395,8 +364,7 @@ int Process::wait() {
         const unsigned long seen = interrupt_count();
         p.pass_on_interrupts();
         (void)p.wait_round(p.until_next_step(-1), seen);
-        p.try_reap(false);
-        p.publish();
+        p.try_reap();
     }
     return *p.returncode;
 }
@@ -426,7 +394,7 @@ void Process::send_signal(int signal_number) {
     // Once collected, the pid may belong to another process: never signal it then.
     if (p.reaped) return;
     if (::kill(p.child_pid(), signal_number) != 0 && errno != ESRCH) {
-        throw OSError("cannot signal " + p.args.front() + ": " + errno_text(errno));
+        fail("cannot signal " + p.args.front(), errno);
     }
 }
 

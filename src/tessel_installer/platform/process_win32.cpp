@@ -62,21 +62,15 @@ void append_quoted(std::wstring& line, const std::wstring& arg) {
     line += L'"';
 }
 
-UniqueHandle open_null(bool write, const std::string& program) {
+// An existing file (the null device, or a file the child appends to, never through a reparse
+// point in its place) opened for the child to inherit.
+UniqueHandle open_inheritable(const std::wstring& file, DWORD access, DWORD flags,
+                              const std::string& program) {
     SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE h = CreateFileW(L"NUL", write ? GENERIC_WRITE : GENERIC_READ,
-                           FILE_SHARE_READ | FILE_SHARE_WRITE, &sa, OPEN_EXISTING, 0, nullptr);
-    if (h == INVALID_HANDLE_VALUE) fail(program, GetLastError());
-    return UniqueHandle(h);
-}
-
-// An existing file the child appends to, never through a reparse point in its place.
-UniqueHandle open_for_append(const std::string& file, const std::string& program) {
-    SECURITY_ATTRIBUTES sa{sizeof sa, nullptr, TRUE};
-    HANDLE h = CreateFileW(widen(file).c_str(), FILE_APPEND_DATA, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                           &sa, OPEN_EXISTING, FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (h == INVALID_HANDLE_VALUE) fail(program, GetLastError());
-    return UniqueHandle(h);
+    UniqueHandle h(CreateFileW(file.c_str(), access, FILE_SHARE_READ | FILE_SHARE_WRITE, &sa,
+                               OPEN_EXISTING, flags, nullptr));
+    if (!h) fail(program, GetLastError());
+    return h;
 }
 
 // A pipe whose write end the child inherits and whose read end stays with us.
@@ -162,6 +156,16 @@ struct WindowsChild final : Process::Impl {
     std::thread out_reader;
     std::thread err_reader;
 
+    // Waits at most `ms` for the child's end or an interrupt, passing a termination request on
+    // first; the interrupt event is reset when it ended the wait.
+    DWORD wait_once(DWORD ms) {
+        pass_on_termination();
+        HANDLE handles[2] = {process.get(), detail::interrupt_event()};
+        const DWORD r = WaitForMultipleObjects(handles[1] ? 2 : 1, handles, FALSE, ms);
+        if (r == WAIT_OBJECT_0 + 1) ResetEvent(handles[1]);
+        return r;
+    }
+
     // Ends the child and, through its job, the processes it started.
     BOOL terminate() noexcept {
         if (job && TerminateJobObject(job.get(), 1)) return TRUE;
@@ -208,7 +212,7 @@ Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions option
         append_quoted(command_line, widen(arg));
     }
 
-    UniqueHandle in = open_null(false, program);
+    UniqueHandle in = open_inheritable(L"NUL", GENERIC_READ, 0, program);
     UniqueHandle out_child, err_child, out_read, err_read;
     auto plan = [&](Stream stream, DWORD which, UniqueHandle& child_end, UniqueHandle& our_end,
                     const std::string& file) {
@@ -216,13 +220,14 @@ Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions option
             case Stream::Inherit:
                 return inheritable_std(which, program, child_end);
             case Stream::Discard:
-                child_end = open_null(true, program);
+                child_end = open_inheritable(L"NUL", GENERIC_WRITE, 0, program);
                 return child_end.get();
             case Stream::Capture:
                 make_pipe(our_end, child_end, program);
                 return child_end.get();
             case Stream::File:
-                child_end = open_for_append(file, program);
+                child_end = open_inheritable(widen(file), FILE_APPEND_DATA,
+                                             FILE_FLAG_OPEN_REPARSE_POINT, program);
                 return child_end.get();
         }
         return HANDLE{nullptr};
@@ -288,20 +293,20 @@ Process Process::spawn(const std::vector<std::string>& argv, SpawnOptions option
                         &info.StartupInfo, &pi)) {
         fail(program, GetLastError());
     }
+    UniqueHandle process(pi.hProcess);
     UniqueHandle thread(pi.hThread);
     // A system that refuses the job (one that does not allow nested jobs) still runs the child,
     // as before jobs were used.
-    if (job && !AssignProcessToJobObject(job.get(), pi.hProcess)) job.reset();
+    if (job && !AssignProcessToJobObject(job.get(), process.get())) job.reset();
     if (ResumeThread(thread.get()) == static_cast<DWORD>(-1)) {
         const DWORD code = GetLastError();
-        TerminateProcess(pi.hProcess, 1);
-        CloseHandle(pi.hProcess);
+        TerminateProcess(process.get(), 1);
         fail(program, code);
     }
     thread.reset();
 
     auto impl = std::make_unique<WindowsChild>();
-    impl->process.reset(pi.hProcess);
+    impl->process = std::move(process);
     impl->job = std::move(job);
     impl->pid = static_cast<long>(pi.dwProcessId);
     impl->args = argv;
@@ -325,15 +330,7 @@ bool Process::poll() {
 int Process::wait() {
     WindowsChild& p = child_of(impl_);
     while (!p.returncode) {
-        p.pass_on_termination();
-        HANDLE handles[2] = {p.process.get(), detail::interrupt_event()};
-        const DWORD count = handles[1] ? 2 : 1;
-        const DWORD r = WaitForMultipleObjects(count, handles, FALSE, INFINITE);
-        if (r == WAIT_OBJECT_0 + 1) {
-            ResetEvent(handles[1]);
-            continue;
-        }
-        p.finish();
+        if (p.wait_once(INFINITE) != WAIT_OBJECT_0 + 1) p.finish();
     }
     return *p.returncode;
 }
@@ -341,19 +338,13 @@ int Process::wait() {
 bool Process::wait_for(std::chrono::milliseconds limit) {
     WindowsChild& p = child_of(impl_);
     if (p.returncode) return true;
-    p.pass_on_termination();
-    HANDLE handles[2] = {p.process.get(), detail::interrupt_event()};
-    DWORD count = handles[1] ? 2 : 1;
-    DWORD ms = static_cast<DWORD>(std::clamp<long long>(limit.count(), 0, 0x7fffffff));
-    DWORD r = WaitForMultipleObjects(count, handles, FALSE, ms);
+    const auto ms = std::clamp<long long>(limit.count(), 0, 0x7fffffff);
+    const DWORD r = p.wait_once(static_cast<DWORD>(ms));
     if (r == WAIT_OBJECT_0) {
         p.finish();
         return true;
     }
-    if (r == WAIT_OBJECT_0 + 1) {
-        ResetEvent(handles[1]);
-        p.pass_on_termination();
-    }
+    if (r == WAIT_OBJECT_0 + 1) p.pass_on_termination();
     return false;
 }
 

@@ -13,36 +13,24 @@ namespace {
 
 extern "C" void record_signal(int signal_number) { detail::record_signal(signal_number); }
 
-bool is_ignored_now(int signal_number) noexcept {
-    struct sigaction current {};
-    return ::sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN;
-}
-
-// The dispositions the program was started with, read before main() runs and before anything of
-// ours changes them.
-struct StartDispositions {
-    bool interrupt = is_ignored_now(SIGINT);
-    bool termination = is_ignored_now(SIGTERM);
-    bool hang_up = is_ignored_now(SIGHUP);
-    bool broken_pipe = is_ignored_now(SIGPIPE);
-};
-const StartDispositions g_at_start;
+// The signals of ours that the program was started with ignored, read before main() runs and
+// before anything of ours changes their dispositions.
+const sigset_t g_ignored_at_start = [] {
+    sigset_t ignored;
+    sigemptyset(&ignored);
+    for (const int signal_number : {SIGINT, SIGTERM, SIGHUP, SIGPIPE}) {
+        struct sigaction current {};
+        if (::sigaction(signal_number, nullptr, &current) == 0 && current.sa_handler == SIG_IGN) {
+            sigaddset(&ignored, signal_number);
+        }
+    }
+    return ignored;
+}();
 
 }  // namespace
 
 bool detail::ignored_at_start(int signal_number) noexcept {
-    switch (signal_number) {
-        case SIGINT:
-            return g_at_start.interrupt;
-        case SIGTERM:
-            return g_at_start.termination;
-        case SIGHUP:
-            return g_at_start.hang_up;
-        case SIGPIPE:
-            return g_at_start.broken_pipe;
-        default:
-            return false;
-    }
+    return sigismember(&g_ignored_at_start, signal_number) == 1;
 }
 
 void detail::forget_platform_interrupt() noexcept {}

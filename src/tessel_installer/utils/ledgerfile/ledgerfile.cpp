@@ -212,11 +212,6 @@ void store_package_name(const std::string& package) {
     }
 
     const fs::path file = dir / PACKAGE_FILE_NAME;
-    const std::string failed = "Failed to write installed package '" +
-                               pkgkit::text::terminal_safe(package) + "' to " +
-                               detail::quoted_path(file) + ": ";
-    std::string line = package;
-    line += detail::LINE_END;
     std::exception_ptr interrupted;
     try {
         const detail::RecordFolder folder(dir);
@@ -230,9 +225,12 @@ void store_package_name(const std::string& package) {
             interrupted = std::current_exception();
         }
         // A package installed again is recorded once.
-        if (!is_recorded(folder, package)) detail::append_to_file(folder, PACKAGE_FILE_NAME, line);
+        if (!is_recorded(folder, package)) {
+            detail::append_to_file(folder, PACKAGE_FILE_NAME, package + std::string(detail::LINE_END));
+        }
     } catch (const OSError& error) {
-        LOGGER.error(failed + error.what());
+        LOGGER.error("Failed to write installed package '" + pkgkit::text::terminal_safe(package) +
+                     "' to " + detail::quoted_path(file) + ": " + error.what());
     }
     if (interrupted) std::rethrow_exception(interrupted);
 }

@@ -11,6 +11,7 @@
 #include <string>
 #include <string_view>
 
+#include "tessel_installer/errors.hpp"
 #include "tessel_installer/utils/pkgkit/unicode_text.hpp"
 
 namespace tessel_installer::ledgerfile::detail {
@@ -92,6 +93,27 @@ std::string path_text(const std::filesystem::path& path);
 // name is rendered safe for a terminal.
 inline std::string quoted_path(const std::filesystem::path& path) {
     return "'" + pkgkit::text::terminal_safe(path_text(path)) + "'";
+}
+
+// The bytes of the file at `path`, `size` bytes long when opened, read by `read_some(buffer,
+// capacity)` (the count read; 0 at end of file). A file above MAX_RECORD_SIZE is refused by its
+// size, and one that grows while it is read by what the reading finds.
+template <typename ReadSome>
+std::string read_limited(std::uintmax_t size, const std::filesystem::path& path, ReadSome read_some) {
+    const auto limit = [&path](std::uintmax_t bytes) {
+        if (bytes <= MAX_RECORD_SIZE) return;
+        throw OSError(quoted_path(path) + " is larger than " +
+                      std::to_string(MAX_RECORD_SIZE / (1024 * 1024)) +
+                      " MiB, too large for a record of installed packages; refusing to read it");
+    };
+    limit(size);
+    std::string content;
+    char buffer[16384];
+    while (const std::size_t got = read_some(buffer, sizeof buffer)) {
+        limit(content.size() + got);
+        content.append(buffer, got);
+    }
+    return content;
 }
 
 }  // namespace tessel_installer::ledgerfile::detail

@@ -80,28 +80,21 @@ int open_no_follow(const RecordFolder& folder, std::string_view name, int flags,
     raise_os_error(error, quoted_path(path));
 }
 
-[[noreturn]] void raise_too_large(const std::filesystem::path& path) {
-    throw OSError(quoted_path(path) + " is larger than " +
-                  std::to_string(MAX_RECORD_SIZE / (1024 * 1024)) +
-                  " MiB, too large for a record of installed packages; refusing to read it");
-}
-
-// Writes everything, going on after partial writes and interruptions.
-void write_all(int fd, std::string_view bytes, const std::filesystem::path& path) {
+// Writes everything (going on after partial writes and interruptions), flushes it to the disk and
+// closes the file.
+void write_to_disk(UniqueFd& fd, std::string_view bytes, const std::filesystem::path& path) {
     while (!bytes.empty()) {
-        const ssize_t written = ::write(fd, bytes.data(), bytes.size());
+        const ssize_t written = ::write(fd.get(), bytes.data(), bytes.size());
         if (written < 0) {
             if (errno == EINTR) continue;
             raise_os_error(errno, quoted_path(path));
         }
         bytes.remove_prefix(static_cast<size_t>(written));
     }
-}
-
-void sync_to_disk(int fd, const std::filesystem::path& path) {
-    while (::fsync(fd) != 0) {
+    while (::fsync(fd.get()) != 0) {
         if (errno != EINTR) raise_os_error(errno, quoted_path(path));
     }
+    if (!fd.close()) raise_os_error(errno, quoted_path(path));
 }
 
 // Creates a new, empty temporary file in the folder (a dot, the file's name and a unique ending)
@@ -183,21 +176,14 @@ std::optional<std::string> read_whole_file(const RecordFolder& folder, std::stri
     }
     struct stat state {};
     if (::fstat(fd.get(), &state) != 0) raise_os_error(errno, quoted_path(path));
-    if (static_cast<std::uintmax_t>(state.st_size) > MAX_RECORD_SIZE) raise_too_large(path);
-    std::string content;
-    char buffer[16384];
-    for (;;) {
-        const ssize_t got = ::read(fd.get(), buffer, sizeof buffer);
-        if (got < 0) {
-            if (errno == EINTR) continue;
-            raise_os_error(errno, quoted_path(path));
+    const auto size = static_cast<std::uintmax_t>(state.st_size);
+    return read_limited(size, path, [&](char* buffer, std::size_t capacity) {
+        ssize_t got = -1;
+        while ((got = ::read(fd.get(), buffer, capacity)) < 0) {
+            if (errno != EINTR) raise_os_error(errno, quoted_path(path));
         }
-        if (got == 0) break;
-        // A file that grows while it is read is held to the same limit.
-        if (content.size() + static_cast<size_t>(got) > MAX_RECORD_SIZE) raise_too_large(path);
-        content.append(buffer, static_cast<size_t>(got));
-    }
-    return content;
+        return static_cast<std::size_t>(got);
+    });
 }
 
 void append_to_file(const RecordFolder& folder, std::string_view name, std::string_view bytes) {
@@ -210,9 +196,7 @@ void append_to_file(const RecordFolder& folder, std::string_view name, std::stri
     if (state.st_nlink > 1) {
         throw OSError(quoted_path(path) + " has another hard link; refusing to use it");
     }
-    write_all(fd.get(), bytes, path);
-    sync_to_disk(fd.get(), path);
-    if (fd.close() != 0) raise_os_error(errno, quoted_path(path));
+    write_to_disk(fd, bytes, path);
 }
 
 void replace_file(const RecordFolder& folder, std::string_view name, std::string_view bytes) {
@@ -239,9 +223,7 @@ void replace_file(const RecordFolder& folder, std::string_view name, std::string
         S_ISREG(old_state.st_mode) && ::fchmod(fd.get(), old_state.st_mode & 07777) != 0) {
         raise_os_error(errno, quoted_path(temp));
     }
-    write_all(fd.get(), bytes, temp);
-    sync_to_disk(fd.get(), temp);
-    if (fd.close() != 0) raise_os_error(errno, quoted_path(temp));
+    write_to_disk(fd, bytes, temp);
     if (::renameat(dir_fd(folder), temp_name.c_str(), dir_fd(folder), file.c_str()) != 0) {
         raise_os_error(errno, quoted_path(temp) + " -> " + quoted_path(path));
     }

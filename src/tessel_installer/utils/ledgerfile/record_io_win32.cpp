@@ -38,68 +38,69 @@ using platform::UniqueHandle;
 
 constexpr DWORD SHARE_ALL = FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE;
 
-void write_all(HANDLE handle, std::string_view bytes, const std::filesystem::path& path) {
+// Writes everything, flushes it to the disk and closes the file.
+void write_to_disk(UniqueHandle& file, std::string_view bytes, const std::filesystem::path& path) {
     while (!bytes.empty()) {
         const DWORD chunk =
             bytes.size() > 0x40000000 ? 0x40000000 : static_cast<DWORD>(bytes.size());
         DWORD written = 0;
-        if (!WriteFile(handle, bytes.data(), chunk, &written, nullptr)) {
+        if (!WriteFile(file.get(), bytes.data(), chunk, &written, nullptr)) {
             raise_os_error(GetLastError(), quoted_path(path));
         }
         bytes.remove_prefix(written);
     }
+    if (!FlushFileBuffers(file.get())) raise_os_error(GetLastError(), quoted_path(path));
+    if (!file.close()) raise_os_error(GetLastError(), quoted_path(path));
+}
+
+// What is open at `path`, refused when it is a reparse point (a symbolic link or a junction) in
+// the path's place.
+BY_HANDLE_FILE_INFORMATION information(HANDLE handle, const std::filesystem::path& path) {
+    BY_HANDLE_FILE_INFORMATION info{};
+    if (!GetFileInformationByHandle(handle, &info)) raise_os_error(GetLastError(), quoted_path(path));
+    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
+        throw OSError(quoted_path(path) + " is a symbolic link or junction; refusing to use it");
+    }
+    return info;
 }
 
 // CreateFileW that opens a reparse point itself instead of its target, and refuses it, and
-// anything else that is not a plain file.
-HANDLE open_plain(const std::filesystem::path& path, DWORD access, DWORD disposition) {
-    HANDLE handle = CreateFileW(path.c_str(), access, SHARE_ALL, nullptr, disposition,
-                                FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) return handle;
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle, &info)) {
-        const DWORD code = GetLastError();
-        CloseHandle(handle);
-        raise_os_error(code, quoted_path(path));
-    }
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        CloseHandle(handle);
-        throw OSError(quoted_path(path) + " is a symbolic link or junction; refusing to use it");
-    }
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
-        CloseHandle(handle);
+// anything else that is not a plain file. None, with GetLastError() telling why, when the file
+// cannot be opened.
+UniqueHandle open_plain(const std::filesystem::path& path, DWORD access, DWORD disposition) {
+    UniqueHandle file(CreateFileW(path.c_str(), access, SHARE_ALL, nullptr, disposition,
+                                  FILE_ATTRIBUTE_NORMAL | FILE_FLAG_OPEN_REPARSE_POINT, nullptr));
+    if (file && (information(file.get(), path).dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) != 0) {
         throw OSError(quoted_path(path) + " is not a regular file; refusing to use it");
     }
-    return handle;
+    return file;
 }
 
 std::filesystem::path path_in(const RecordFolder& folder, std::string_view name) {
     return folder.path() / std::filesystem::path(std::u8string(name.begin(), name.end()));
 }
 
-[[noreturn]] void raise_too_large(const std::filesystem::path& path) {
-    throw OSError(quoted_path(path) + " is larger than " +
-                  std::to_string(MAX_RECORD_SIZE / (1024 * 1024)) +
-                  " MiB, too large for a record of installed packages; refusing to read it");
+// A new, empty file of a unique name in the folder.
+std::filesystem::path make_temp_in(const std::filesystem::path& dir) {
+    wchar_t temp_name[MAX_PATH + 1] = {};
+    if (GetTempFileNameW(dir.c_str(), L"tsl", 0, temp_name) == 0) {
+        raise_os_error(GetLastError(), quoted_path(dir));
+    }
+    return temp_name;
 }
 
 }  // namespace
 
 RecordFolder::RecordFolder(const std::filesystem::path& dir) : path_(dir), handle_(0) {
-    HANDLE handle = CreateFileW(dir.c_str(), FILE_READ_ATTRIBUTES,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
-                                FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT, nullptr);
-    if (handle == INVALID_HANDLE_VALUE) {
+    UniqueHandle owner(CreateFileW(dir.c_str(), FILE_READ_ATTRIBUTES,
+                                   FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING,
+                                   FILE_FLAG_BACKUP_SEMANTICS | FILE_FLAG_OPEN_REPARSE_POINT,
+                                   nullptr));
+    if (!owner) {
         const DWORD code = GetLastError();
         raise_os_error(code == ERROR_DIRECTORY ? ERROR_PATH_NOT_FOUND : code, quoted_path(dir));
     }
-    UniqueHandle owner(handle);
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(handle, &info)) raise_os_error(GetLastError(), quoted_path(dir));
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_REPARSE_POINT) != 0) {
-        throw OSError(quoted_path(dir) + " is a symbolic link or junction; refusing to use it");
-    }
-    if ((info.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
+    if ((information(owner.get(), dir).dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) == 0) {
         raise_os_error(ERROR_PATH_NOT_FOUND, quoted_path(dir));
     }
     handle_ = reinterpret_cast<std::intptr_t>(owner.release());
@@ -111,16 +112,15 @@ RecordFolder::~RecordFolder() {
 
 RecordLock::RecordLock(const RecordFolder& folder, std::string_view name)
     : path_(path_in(folder, name)), handle_(0) {
-    const std::filesystem::path& lock_path = path_;
-    HANDLE handle = open_plain(lock_path, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
-    if (handle == INVALID_HANDLE_VALUE && GetLastError() == ERROR_ACCESS_DENIED) {
+    UniqueHandle file = open_plain(path_, GENERIC_READ | GENERIC_WRITE, OPEN_ALWAYS);
+    if (!file && GetLastError() == ERROR_ACCESS_DENIED) {
         // An existing lock file that we may not write still serves; when there is none, the
         // denied access is the cause to report.
-        handle = open_plain(lock_path, GENERIC_READ, OPEN_EXISTING);
-        if (handle == INVALID_HANDLE_VALUE) SetLastError(ERROR_ACCESS_DENIED);
+        file = open_plain(path_, GENERIC_READ, OPEN_EXISTING);
+        if (!file) SetLastError(ERROR_ACCESS_DENIED);
     }
-    if (handle == INVALID_HANDLE_VALUE) raise_os_error(GetLastError(), quoted_path(lock_path));
-    handle_ = reinterpret_cast<std::intptr_t>(handle);
+    if (!file) raise_os_error(GetLastError(), quoted_path(path_));
+    handle_ = reinterpret_cast<std::intptr_t>(file.release());
 }
 
 bool RecordLock::try_lock() {
@@ -142,7 +142,7 @@ RecordLock::~RecordLock() {
 
 std::optional<std::string> read_whole_file(const RecordFolder& folder, std::string_view name) {
     const std::filesystem::path path = path_in(folder, name);
-    UniqueHandle file(open_plain(path, GENERIC_READ, OPEN_EXISTING));
+    const UniqueHandle file = open_plain(path, GENERIC_READ, OPEN_EXISTING);
     if (!file) {
         const DWORD code = GetLastError();
         if (code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND) return std::nullopt;
@@ -150,50 +150,31 @@ std::optional<std::string> read_whole_file(const RecordFolder& folder, std::stri
     }
     LARGE_INTEGER size{};
     if (!GetFileSizeEx(file.get(), &size)) raise_os_error(GetLastError(), quoted_path(path));
-    if (static_cast<std::uintmax_t>(size.QuadPart) > MAX_RECORD_SIZE) raise_too_large(path);
-    std::string content;
-    char buffer[16384];
-    for (;;) {
+    const auto bytes = static_cast<std::uintmax_t>(size.QuadPart);
+    return read_limited(bytes, path, [&](char* buffer, std::size_t capacity) {
         DWORD got = 0;
-        if (!ReadFile(file.get(), buffer, sizeof buffer, &got, nullptr)) {
+        if (!ReadFile(file.get(), buffer, static_cast<DWORD>(capacity), &got, nullptr)) {
             raise_os_error(GetLastError(), quoted_path(path));
         }
-        if (got == 0) break;
-        // A file that grows while it is read is held to the same limit.
-        if (content.size() + got > MAX_RECORD_SIZE) raise_too_large(path);
-        content.append(buffer, got);
-    }
-    return content;
+        return static_cast<std::size_t>(got);
+    });
 }
 
 void append_to_file(const RecordFolder& folder, std::string_view name, std::string_view bytes) {
     const std::filesystem::path path = path_in(folder, name);
-    UniqueHandle file(open_plain(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, OPEN_ALWAYS));
+    UniqueHandle file = open_plain(path, FILE_APPEND_DATA | FILE_READ_ATTRIBUTES, OPEN_ALWAYS);
     if (!file) raise_os_error(GetLastError(), quoted_path(path));
     // A hard link planted as the record would have the append land in the file it shares.
-    BY_HANDLE_FILE_INFORMATION info{};
-    if (!GetFileInformationByHandle(file.get(), &info)) {
-        raise_os_error(GetLastError(), quoted_path(path));
-    }
-    if (info.nNumberOfLinks > 1) {
+    if (information(file.get(), path).nNumberOfLinks > 1) {
         throw OSError(quoted_path(path) + " has another hard link; refusing to use it");
     }
-    write_all(file.get(), bytes, path);
-    if (!FlushFileBuffers(file.get())) raise_os_error(GetLastError(), quoted_path(path));
-    if (!file.close()) raise_os_error(GetLastError(), quoted_path(path));
+    write_to_disk(file, bytes, path);
 }
 
 void replace_file(const RecordFolder& folder, std::string_view name, std::string_view bytes) {
     // The record itself is replaced, never the target of a link in its place.
     const std::filesystem::path target = path_in(folder, name);
-    const std::filesystem::path& dir = folder.path();
-
-    // A unique name in the record's directory, created empty.
-    wchar_t temp_name[MAX_PATH + 1] = {};
-    if (GetTempFileNameW(dir.c_str(), L"tsl", 0, temp_name) == 0) {
-        raise_os_error(GetLastError(), quoted_path(dir));
-    }
-    const std::filesystem::path temp(temp_name);
+    const std::filesystem::path temp = make_temp_in(folder.path());
     bool committed = false;
     struct RemoveUnlessCommitted {
         const std::filesystem::path& temp;
@@ -206,9 +187,7 @@ void replace_file(const RecordFolder& folder, std::string_view name, std::string
     UniqueHandle file(CreateFileW(temp.c_str(), GENERIC_WRITE, 0, nullptr, TRUNCATE_EXISTING,
                             FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file) raise_os_error(GetLastError(), quoted_path(temp));
-    write_all(file.get(), bytes, temp);
-    if (!FlushFileBuffers(file.get())) raise_os_error(GetLastError(), quoted_path(temp));
-    if (!file.close()) raise_os_error(GetLastError(), quoted_path(temp));
+    write_to_disk(file, bytes, temp);
     if (!MoveFileExW(temp.c_str(), target.c_str(),
                      MOVEFILE_REPLACE_EXISTING | MOVEFILE_WRITE_THROUGH)) {
         raise_os_error(GetLastError(), quoted_path(temp) + " -> " + quoted_path(target));
@@ -217,12 +196,7 @@ void replace_file(const RecordFolder& folder, std::string_view name, std::string
 }
 
 void check_replaceable(const RecordFolder& folder, std::string_view) {
-    const std::filesystem::path& dir = folder.path();
-    wchar_t temp_name[MAX_PATH + 1] = {};
-    if (GetTempFileNameW(dir.c_str(), L"tsl", 0, temp_name) == 0) {
-        raise_os_error(GetLastError(), quoted_path(dir));
-    }
-    DeleteFileW(temp_name);
+    DeleteFileW(make_temp_in(folder.path()).c_str());
 }
 
 bool is_writable_directory(const std::filesystem::path& dir) {
