@@ -109,8 +109,8 @@ struct VersionParser {
         if (lettered_part(dev_words, which, number)) v.dev_ = number;
 
         if (peek() == '+') {
-            ++i;
-            for (;;) {
+            do {
+                ++i;  // the '+', then each separator between the segments
                 const std::size_t start = i;
                 while (!at_end() && is_ascii_alnum(s[i])) ++i;
                 if (i == start) return std::nullopt;
@@ -118,12 +118,7 @@ struct VersionParser {
                 const bool numeric = std::all_of(part.begin(), part.end(), is_ascii_digit);
                 v.local_.push_back(numeric ? LocalSegment{true, Number(part).digits()}
                                            : LocalSegment{false, text::to_lower(part)});
-                if (is_separator(peek()) && is_ascii_alnum(peek(1))) {
-                    ++i;
-                    continue;
-                }
-                break;
-            }
+            } while (is_separator(peek()) && is_ascii_alnum(peek(1)));
         }
         if (!at_end()) return std::nullopt;
         return v;
