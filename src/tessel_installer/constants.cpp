@@ -5,13 +5,11 @@
 namespace tessel_installer::constants {
 
 bool is_expected_package(std::string_view name) noexcept {
-    return std::find(EXPECTED_PACKAGES.begin(), EXPECTED_PACKAGES.end(), name) !=
-           EXPECTED_PACKAGES.end();
+    return std::ranges::find(EXPECTED_PACKAGES, name) != EXPECTED_PACKAGES.end();
 }
 
 bool is_connectors_package(std::string_view name) noexcept {
-    return std::find(CONNECTORS_PACKAGES.begin(), CONNECTORS_PACKAGES.end(), name) !=
-           CONNECTORS_PACKAGES.end();
+    return std::ranges::find(CONNECTORS_PACKAGES, name) != CONNECTORS_PACKAGES.end();
 }
 
 }  // namespace tessel_installer::constants

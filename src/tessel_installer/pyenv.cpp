@@ -316,25 +316,18 @@ std::vector<Distribution> installed_distributions() {
 InterpreterFacts interpreter_facts() {
     constexpr std::string_view what = "interpreter facts";
     const std::string out = query(what, kFactsScript);
-    std::vector<std::string> fields;
-    std::size_t start = 0;
-    for (;;) {
-        std::size_t end = out.find('\0', start);
-        fields.push_back(out.substr(start, end == std::string::npos ? end : end - start));
-        if (end == std::string::npos) break;
-        start = end + 1;
-    }
+    const auto fields = text::split(out, '\0');
     if (fields.size() != 13) unreadable(what, out);
-    auto flag = [&](const std::string& text) {
-        if (text != "0" && text != "1") unreadable(what, out);
-        return text == "1";
+    auto flag = [&](std::string_view field) {
+        if (field != "0" && field != "1") unreadable(what, out);
+        return field == "1";
     };
-    auto number = [&](const std::string& text) {
-        if (text.empty() || text.size() > 20 ||
-            text.find_first_not_of("0123456789") != std::string::npos) {
+    auto number = [&](std::string_view field) {
+        if (field.empty() || field.size() > 20 ||
+            field.find_first_not_of("0123456789") != std::string_view::npos) {
             unreadable(what, out);
         }
-        return std::strtoull(text.c_str(), nullptr, 10);
+        return std::strtoull(std::string(field).c_str(), nullptr, 10);
     };
     InterpreterFacts facts;
     facts.platform_id = fields[0];
@@ -356,14 +349,9 @@ InterpreterFacts interpreter_facts() {
 std::vector<std::string> supported_platform_tags() {
     const std::string out = query("supported tags", kTagsScript);
     std::vector<std::string> tags;
-    std::size_t start = 0;
-    while (start < out.size()) {
-        std::size_t end = out.find('\n', start);
-        std::string tag = out.substr(start, end == std::string::npos ? end : end - start);
-        if (!tag.empty() && tag.back() == '\r') tag.pop_back();
-        if (!tag.empty()) tags.push_back(std::move(tag));
-        if (end == std::string::npos) break;
-        start = end + 1;
+    for (std::string_view tag : text::split(out, '\n')) {
+        if (tag.ends_with('\r')) tag.remove_suffix(1);
+        if (!tag.empty()) tags.emplace_back(tag);
     }
     return tags;
 }

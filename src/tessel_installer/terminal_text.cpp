@@ -64,7 +64,6 @@ std::optional<DecodedCodePoint> decode_utf8_at(std::string_view s, std::size_t p
     return DecodedCodePoint{cp, len};
 }
 
-
 void append_terminal_safe(std::string& out, std::string_view text, bool quoted) {
     std::size_t pos = 0;
     while (pos < text.size()) {
@@ -96,12 +95,22 @@ void append_terminal_safe(std::string& out, std::string_view text, bool quoted) 
     }
 }
 
-
 std::string terminal_safe(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     append_terminal_safe(out, text, false);
     return out;
+}
+
+std::vector<std::string_view> split(std::string_view text, char separator) {
+    std::vector<std::string_view> pieces;
+    for (std::size_t start = 0;;) {
+        const auto end = text.find(separator, start);
+        // After the last separator npos - start is past the end: the rest is taken.
+        pieces.push_back(text.substr(start, end - start));
+        if (end == std::string_view::npos) return pieces;
+        start = end + 1;
+    }
 }
 
 }  // namespace tessel_installer::text

@@ -1,5 +1,6 @@
 // Text that came from outside the program (the network, the record file, a child's output, file
-// names) on its way to the terminal, and the UTF-8 decoding that it and the name handling share.
+// names) on its way to the terminal, the UTF-8 decoding that it and the name handling share, and
+// the splitting of such text at a separator.
 // Kept in the lowest shared unit so that every message, wherever it is built, can use it.
 #pragma once
 
@@ -7,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace tessel_installer::text {
 
@@ -28,5 +30,8 @@ std::string terminal_safe(std::string_view text);
 // Appends the rendering above; with `quoted`, a quote or backslash is also escaped with a
 // backslash, for text shown between single quotes.
 void append_terminal_safe(std::string& out, std::string_view text, bool quoted = false);
+
+// The pieces between the separators, empty ones included: "a,,b" gives "a", "", "b"; "" gives "".
+std::vector<std::string_view> split(std::string_view text, char separator);
 
 }  // namespace tessel_installer::text

@@ -2,6 +2,7 @@
 #include <string>
 #include <string_view>
 
+#include "tessel_installer/terminal_text.hpp"
 #include "tessel_installer/utils/hostcheck/hostcheck.hpp"
 
 namespace tessel_installer::hostcheck {
@@ -37,13 +38,7 @@ std::optional<std::string> value_of(std::string_view raw) {
 }  // namespace
 
 std::optional<std::string> _find_pretty_name(std::string_view release_text) {
-    std::size_t start = 0;
-    while (start < release_text.size()) {
-        std::size_t end = release_text.find('\n', start);
-        std::string_view line =
-            release_text.substr(start, end == std::string_view::npos ? end : end - start);
-        start = end == std::string_view::npos ? release_text.size() : end + 1;
-
+    for (std::string_view line : text::split(release_text, '\n')) {
         while (!line.empty() && is_blank(line.front())) line.remove_prefix(1);
         if (line.substr(0, kKey.size()) != kKey) continue;
         // An empty or malformed value names nothing; a later release file may still name it.

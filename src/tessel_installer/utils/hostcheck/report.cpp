@@ -125,13 +125,11 @@ int print_check_results_json() {
     const SystemInfo& info = found.info;
     json_document::Document document = json_document::start_document();
     // One fact per line of the text report, in its order; the values as found, unrendered.
+    // A fact without a requirement has null for it and for whether it passed.
     auto& facts = document["facts"] = json_document::Document::array();
-    const auto fact = [&facts](const char* name, const std::string& value) {
-        facts.push_back({{"name", name}, {"value", value}, {"requirement", nullptr},
-                         {"passed", nullptr}});
-    };
-    const auto checked = [&facts](const char* name, const std::string& value,
-                                  const std::string& requirement, bool passed) {
+    const auto fact = [&facts](const char* name, const std::string& value,
+                               json_document::Document requirement = nullptr,
+                               json_document::Document passed = nullptr) {
         facts.push_back({{"name", name}, {"value", value}, {"requirement", requirement},
                          {"passed", passed}});
     };
@@ -144,12 +142,12 @@ int print_check_results_json() {
         fact("Linux Distribution", *info.linux_distro);
     }
     fact("Architecture", info.architecture);
-    checked("Python Version", info.python_version, _python_requirement(), passed("python_version"));
-    checked("System bit", info.system_bit, std::string(constants::REQUIRED_BITNESS),
-            passed("system_bit"));
+    fact("Python Version", info.python_version, _python_requirement(), passed("python_version"));
+    fact("System bit", info.system_bit, std::string(constants::REQUIRED_BITNESS),
+         passed("system_bit"));
     fact("Pip version", info.pip_version);
     for (const auto& finding : found.environment) {
-        checked("Environment", finding.found, finding.required, false);
+        fact("Environment", finding.found, finding.required, false);
     }
     document["passed"] = found.errors.empty();
     termwrite::print_with_flush(json_document::document_text(document));

@@ -63,18 +63,16 @@ SystemInfo _system_info_from(const OsInfo& os, const std::string& architecture,
         throw RuntimeError("pip is not installed in the target Python environment (" +
                            pyenv::interpreter_path() + ")");
     }
-    SystemInfo info;
-    info.os_system = os.os_system;
-    info.os_version = os.os_version;
-    info.linux_distro = os.linux_distro;
-    info.architecture = architecture;
-    info.python_version = facts.version_text;
-    info.system_bit = _system_bit(facts.maxsize);
-    info.pip_version = facts.pip_version;
-    info.platform_tag = _platform_tag_from(facts.build_platform);
-    info.processor = processor;
-    info.is_linux = os.is_linux;
-    return info;
+    return {.os_system = os.os_system,
+            .os_version = os.os_version,
+            .linux_distro = os.linux_distro,
+            .architecture = architecture,
+            .python_version = facts.version_text,
+            .system_bit = _system_bit(facts.maxsize),
+            .pip_version = facts.pip_version,
+            .platform_tag = _platform_tag_from(facts.build_platform),
+            .processor = processor,
+            .is_linux = os.is_linux};
 }
 
 }  // namespace tessel_installer::hostcheck

@@ -102,13 +102,9 @@ std::string string_text(const std::string& text) {
             out += "\\t";
         } else if (is_unprintable(c)) {
             char escape[16];
-            if (c < 0x100) {
-                std::snprintf(escape, sizeof escape, "\\x%02x", static_cast<unsigned>(c));
-            } else if (c < 0x10000) {
-                std::snprintf(escape, sizeof escape, "\\u%04x", static_cast<unsigned>(c));
-            } else {
-                std::snprintf(escape, sizeof escape, "\\U%08x", static_cast<unsigned>(c));
-            }
+            std::snprintf(escape, sizeof escape,
+                          c < 0x100 ? "\\x%02x" : c < 0x10000 ? "\\u%04x" : "\\U%08x",
+                          static_cast<unsigned>(c));
             out += escape;
         } else {
             out.append(text, i, length);
@@ -128,22 +124,15 @@ void print(const Value& value, std::string& out) {
             out += string_text(value.text);
             return;
         case Value::Kind::Array:
-            out += '[';
-            for (std::size_t i = 0; i < value.items.size(); ++i) {
-                if (i != 0) out += ", ";
-                print(value.items[i], out);
-            }
-            out += ']';
-            return;
         case Value::Kind::Object:
-            out += '{';
+            const bool object = value.kind == Value::Kind::Object;
+            out += object ? '{' : '[';
             for (std::size_t i = 0; i < value.items.size(); ++i) {
                 if (i != 0) out += ", ";
-                out += string_text(value.keys[i]);
-                out += ": ";
+                if (object) out += string_text(value.keys[i]) + ": ";
                 print(value.items[i], out);
             }
-            out += '}';
+            out += object ? '}' : ']';
             return;
     }
 }
@@ -154,21 +143,16 @@ class Builder : public nlohmann::json_sax<nlohmann::json> {
 public:
     std::optional<Value> result;
 
-    bool null() override { return add(scalar("None")); }
-    bool boolean(bool b) override { return add(scalar(b ? "True" : "False")); }
-    bool number_integer(number_integer_t n) override { return add(scalar(std::to_string(n))); }
-    bool number_unsigned(number_unsigned_t n) override { return add(scalar(std::to_string(n))); }
+    bool null() override { return add(make("None")); }
+    bool boolean(bool b) override { return add(make(b ? "True" : "False")); }
+    bool number_integer(number_integer_t n) override { return add(make(std::to_string(n))); }
+    bool number_unsigned(number_unsigned_t n) override { return add(make(std::to_string(n))); }
     bool number_float(number_float_t n, const string_t& raw) override {
         // An integer too large for 64 bits arrives here; Python keeps every digit of it.
-        if (raw.find_first_of(".eE") == string_t::npos) return add(scalar(raw));
-        return add(scalar(float_text(n)));
+        if (raw.find_first_of(".eE") == string_t::npos) return add(make(raw));
+        return add(make(float_text(n)));
     }
-    bool string(string_t& s) override {
-        Value v;
-        v.kind = Value::Kind::String;
-        v.text = std::move(s);
-        return add(std::move(v));
-    }
+    bool string(string_t& s) override { return add(make(std::move(s), Value::Kind::String)); }
     bool binary(binary_t&) override { return false; }
     bool start_object(std::size_t) override { return open(Value::Kind::Object); }
     bool key(string_t& k) override {
@@ -198,8 +182,9 @@ private:
         std::size_t slot = 0;                                // objects: where the next value goes
     };
 
-    static Value scalar(std::string text) {
+    static Value make(std::string text, Value::Kind kind = Value::Kind::Scalar) {
         Value v;
+        v.kind = kind;
         v.text = std::move(text);
         return v;
     }
@@ -226,9 +211,7 @@ private:
 
     bool open(Value::Kind kind) {
         if (stack_.size() >= MAX_DEPTH) return false;
-        Value v;
-        v.kind = kind;
-        stack_.push_back(Frame{place(std::move(v)), {}, 0});
+        stack_.push_back(Frame{place(make({}, kind)), {}, 0});
         return true;
     }
 

@@ -12,30 +12,19 @@ namespace {
 
 bool has_base_prefix(std::string_view name) noexcept { return name.starts_with(BASE_PREFIX); }
 
-NameLists split_by_prefix(const std::vector<std::string>& names) {
-    NameLists result;
-    for (const auto& name : names) {
-        (has_base_prefix(name) ? result.first : result.second).push_back(name);
-    }
-    // std::string compares by unsigned char, which is code-point order for UTF-8.
-    std::sort(result.first.begin(), result.first.end());
-    std::sort(result.second.begin(), result.second.end());
-    return result;
-}
-
 }  // namespace
 
 NameLists split_base_and_bundles(const OrderedMap<std::string>& packages, bool use_product_type) {
-    if (!use_product_type) return split_by_prefix(packages.keys());
     NameLists result;
     for (const auto& [name, kind] : packages) {
-        if (constants::ProductType::BASE == kind) {
+        if (use_product_type ? constants::ProductType::BASE == kind : has_base_prefix(name)) {
             result.first.push_back(name);
-        } else if (constants::ProductType::BUNDLE == kind) {
+        } else if (!use_product_type || constants::ProductType::BUNDLE == kind) {
             result.second.push_back(name);
         }
-        // Any other kind belongs to neither group and is left out.
+        // By kind, any other kind belongs to neither group and is left out.
     }
+    // std::string compares by unsigned char, which is code-point order for UTF-8.
     std::sort(result.first.begin(), result.first.end());
     std::sort(result.second.begin(), result.second.end());
     return result;
@@ -105,10 +94,10 @@ std::set<std::string> determine_additional_tessel_enterprise_deps(
 std::set<std::string> determine_additional_tessel_enterprise_deps(
     const LooseCollection& packages_before_install, const LooseCollection& packages_after_install,
     const LooseCollection& user_requested_packages) {
-    std::set<std::string> related(constants::EXPECTED_PACKAGES.begin(),
-                                  constants::EXPECTED_PACKAGES.end());
     return determine_additional_tessel_enterprise_deps(
-        packages_before_install, packages_after_install, user_requested_packages, related);
+        packages_before_install, packages_after_install, user_requested_packages,
+        std::set<std::string>(constants::EXPECTED_PACKAGES.begin(),
+                              constants::EXPECTED_PACKAGES.end()));
 }
 
 }  // namespace tessel_installer::pkgkit

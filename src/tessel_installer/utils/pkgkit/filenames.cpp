@@ -8,46 +8,46 @@
 namespace tessel_installer::pkgkit {
 namespace {
 
-constexpr std::string_view wheel_suffix = ".whl";
-constexpr std::string_view sdist_suffix = ".tar.gz";
+// The checks of one file name; each failure is an `Error` that names the file and the rule.
+template <typename Error>
+struct FilenameCheck {
+    std::string_view kind;  // "wheel" or "sdist"
+    std::string_view filename;
 
-[[noreturn]] void bad_wheel(std::string_view filename, std::string_view why) {
-    throw InvalidWheelFilename("Invalid wheel filename " + text::quote_for_message(filename) +
-                               ": " + std::string(why));
-}
-
-[[noreturn]] void bad_sdist(std::string_view filename, std::string_view why) {
-    throw InvalidSdistFilename("Invalid sdist filename " + text::quote_for_message(filename) +
-                               ": " + std::string(why));
-}
-
-std::vector<std::string_view> split(std::string_view s, char sep) {
-    std::vector<std::string_view> parts;
-    std::size_t start = 0;
-    for (;;) {
-        const auto pos = s.find(sep, start);
-        if (pos == std::string_view::npos) {
-            parts.push_back(s.substr(start));
-            return parts;
-        }
-        parts.push_back(s.substr(start, pos - start));
-        start = pos + 1;
+    [[noreturn]] void fail(std::string_view why) const {
+        throw Error("Invalid " + std::string(kind) + " filename " +
+                    text::quote_for_message(filename) + ": " + std::string(why));
     }
-}
+    // The file name without `suffix`, which it must end with.
+    std::string_view stem(std::string_view suffix) const {
+        if (!filename.ends_with(suffix)) {
+            fail("the name does not end with \"" + std::string(suffix) + "\"");
+        }
+        return filename.substr(0, filename.size() - suffix.size());
+    }
+    Version version(std::string_view spelled) const {
+        auto version = Version::parse(spelled);
+        if (!version) {
+            fail("the version " + text::quote_for_message(spelled) + " is not a PEP 440 version");
+        }
+        return std::move(*version);
+    }
+};
+using WheelCheck = FilenameCheck<InvalidWheelFilename>;
+using tessel_installer::text::split;
 
 // Wheel names escape everything but letters, digits, '_' and '.'; an installer that accepted more
 // would hand pip a name it cannot look up.
-void check_wheel_name(std::string_view filename, std::string_view name) {
-    if (name.empty()) bad_wheel(filename, "the distribution name is empty");
+void check_wheel_name(const WheelCheck& check, std::string_view name) {
+    if (name.empty()) check.fail("the distribution name is empty");
     for (char c : name) {
         if (!text::is_ascii_alnum(c) && c != '_' && c != '.') {
-            bad_wheel(filename, "the distribution name " + text::quote_for_message(name) +
-                                    " may hold only letters, digits, '_' and '.'");
+            check.fail("the distribution name " + text::quote_for_message(name) +
+                       " may hold only letters, digits, '_' and '.'");
         }
     }
     if (name.find("__") != std::string_view::npos) {
-        bad_wheel(filename,
-                  "the distribution name " + text::quote_for_message(name) + " contains \"__\"");
+        check.fail("the distribution name " + text::quote_for_message(name) + " contains \"__\"");
     }
 }
 
@@ -81,33 +81,23 @@ std::string canonicalize_name(std::string_view name) {
 }
 
 WheelFilename parse_wheel_filename(std::string_view filename) {
-    if (filename.size() < wheel_suffix.size() || !filename.ends_with(wheel_suffix)) {
-        bad_wheel(filename, "the name does not end with \".whl\"");
-    }
-    const auto stem = filename.substr(0, filename.size() - wheel_suffix.size());
-    const auto parts = split(stem, '-');
+    const WheelCheck check{"wheel", filename};
+    const auto parts = split(check.stem(".whl"), '-');
     const std::size_t dashes = parts.size() - 1;
     if (dashes != 4 && dashes != 5) {
-        bad_wheel(filename, "expected NAME-VERSION[-BUILD]-PYTHON-ABI-PLATFORM (4 or 5 '-'), found " +
-                                std::to_string(dashes) + " '-'");
+        check.fail("expected NAME-VERSION[-BUILD]-PYTHON-ABI-PLATFORM (4 or 5 '-'), found " +
+                   std::to_string(dashes) + " '-'");
     }
-    check_wheel_name(filename, parts[0]);
-
-    WheelFilename result{canonicalize_name(parts[0]), Version{}, std::nullopt, {}};
-    auto version = Version::parse(parts[1]);
-    if (!version) {
-        bad_wheel(filename, "the version " + text::quote_for_message(parts[1]) +
-                                " is not a PEP 440 version");
-    }
-    result.version = std::move(*version);
+    check_wheel_name(check, parts[0]);
+    WheelFilename result{canonicalize_name(parts[0]), check.version(parts[1]), std::nullopt, {}};
 
     if (dashes == 5) {
         const auto build = parts[2];
         std::size_t digits = 0;
         while (digits < build.size() && text::is_ascii_digit(build[digits])) ++digits;
         if (digits == 0) {
-            bad_wheel(filename, "the build tag " + text::quote_for_message(build) +
-                                    " does not begin with a digit");
+            check.fail("the build tag " + text::quote_for_message(build) +
+                       " does not begin with a digit");
         }
         result.build = BuildTag{Number(build.substr(0, digits)), std::string(build.substr(digits))};
     }
@@ -127,24 +117,14 @@ WheelFilename parse_wheel_filename(std::string_view filename) {
 }
 
 SdistFilename parse_sdist_filename(std::string_view filename) {
-    if (filename.size() < sdist_suffix.size() || !filename.ends_with(sdist_suffix)) {
-        bad_sdist(filename, "the name does not end with \".tar.gz\"");
-    }
-    const auto stem = filename.substr(0, filename.size() - sdist_suffix.size());
+    const FilenameCheck<InvalidSdistFilename> check{"sdist", filename};
+    const auto stem = check.stem(".tar.gz");
     // A PEP 440 version holds no '-' once normalised, so the last one ends the name.
     const auto dash = stem.rfind('-');
-    if (dash == std::string_view::npos) {
-        bad_sdist(filename, "expected NAME-VERSION.tar.gz, found no '-'");
-    }
+    if (dash == std::string_view::npos) check.fail("expected NAME-VERSION.tar.gz, found no '-'");
     const auto name = stem.substr(0, dash);
-    const auto version_text = stem.substr(dash + 1);
-    if (name.empty()) bad_sdist(filename, "the distribution name is empty");
-    auto version = Version::parse(version_text);
-    if (!version) {
-        bad_sdist(filename, "the version " + text::quote_for_message(version_text) +
-                                " is not a PEP 440 version");
-    }
-    return SdistFilename{canonicalize_name(name), std::move(*version)};
+    if (name.empty()) check.fail("the distribution name is empty");
+    return SdistFilename{canonicalize_name(name), check.version(stem.substr(dash + 1))};
 }
 
 }  // namespace tessel_installer::pkgkit

@@ -38,6 +38,7 @@ constexpr std::array<std::pair<std::string_view, std::string_view>, 18> variable
 
 constexpr std::array<std::string_view, 8> comparison_ops{"===", "==", ">=", "<=",
                                                          "!=",  "~=", ">",  "<"};
+constexpr std::array<std::string_view, 2> joiners{"and", "or"};
 
 MarkerOperand read_operand(Cursor& c) {
     c.skip_space();
@@ -64,9 +65,7 @@ MarkerOperand read_operand(Cursor& c) {
 
 std::string read_op(Cursor& c) {
     c.skip_space();
-    for (auto op : comparison_ops) {
-        if (c.consume(op)) return std::string(op);
-    }
+    if (const auto op = c.consume_any(comparison_ops); !op.empty()) return std::string(op);
     if (c.starts_with("not")) {
         std::size_t k = c.pos + 3;
         const std::size_t after_not = k;
@@ -105,16 +104,13 @@ std::vector<MarkerElement> read_expression(Cursor& c, int depth) {
     for (;;) {
         const std::size_t before = c.pos;
         c.skip_space();
-        std::string joiner;
-        if (c.consume("and")) {
-            joiner = "and";
-        } else if (c.consume("or")) {
-            joiner = "or";
-        } else {
+        const std::string_view joiner = c.consume_any(joiners);
+        if (joiner.empty()) {
             c.pos = before;
             return elements;
         }
-        elements.push_back(MarkerElement{MarkerElement::Kind::boolean, {}, joiner, {}});
+        elements.push_back(
+            MarkerElement{MarkerElement::Kind::boolean, {}, std::string(joiner), {}});
         elements.push_back(read_atom(c, depth));
     }
 }

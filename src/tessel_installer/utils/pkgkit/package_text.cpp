@@ -11,12 +11,6 @@ namespace {
 
 constexpr bool is_name_separator(char c) noexcept { return c == '-' || c == '_' || c == '.'; }
 
-std::string_view trim_blanks(std::string_view text) noexcept {
-    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
-    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
-    return text;
-}
-
 bool is_whole_name(std::string_view text) noexcept {
     return !text.empty() && distribution_name_length(text) == text.size();
 }
@@ -46,10 +40,10 @@ std::optional<PackageText> parse_package_text(std::string_view text) {
 
     // One or more extras separated by commas, blanks allowed around each; blanks alone are none.
     std::string_view extras = text.substr(open + 1, text.size() - open - 2);
-    if (trim_blanks(extras).empty()) return parsed;
+    if (text::trim_blanks(extras).empty()) return parsed;
     for (;;) {
         const std::size_t comma = extras.find(',');
-        const std::string_view extra = trim_blanks(extras.substr(0, comma));
+        const std::string_view extra = text::trim_blanks(extras.substr(0, comma));
         if (!is_whole_name(extra)) return std::nullopt;
         parsed.extras.emplace_back(extra);
         if (comma == std::string_view::npos) return parsed;

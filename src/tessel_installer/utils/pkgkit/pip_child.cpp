@@ -1,6 +1,7 @@
 // The environment of pip children, the look-up's output and masked addresses.
 #include "tessel_installer/utils/pkgkit/pip_child.hpp"
 
+#include "tessel_installer/utils/pkgkit/unicode_text.hpp"
 #include "tessel_installer/utils/pkgkit/version.hpp"
 
 namespace tessel_installer::pkgkit {
@@ -12,20 +13,23 @@ constexpr std::string_view kAvailablePrefix = "Available versions: ";
 // \f, the file/group/record separators, and (in UTF-8) NEL, LINE SEPARATOR, PARAGRAPH SEPARATOR.
 std::vector<std::string_view> split_lines(std::string_view text) {
     std::vector<std::string_view> lines;
+    // The byte at `k`, 0 past the end (no break begins or continues with 0).
+    auto byte = [text](std::size_t k) {
+        return k < text.size() ? static_cast<unsigned char>(text[k]) : 0;
+    };
     std::size_t start = 0;
     std::size_t i = 0;
     while (i < text.size()) {
         std::size_t width = 0;
-        const unsigned char c = static_cast<unsigned char>(text[i]);
+        const unsigned char c = byte(i);
         if (c == '\r') {
-            width = (i + 1 < text.size() && text[i + 1] == '\n') ? 2 : 1;
+            width = byte(i + 1) == '\n' ? 2 : 1;
         } else if (c == '\n' || c == '\v' || c == '\f' || c == 0x1c || c == 0x1d || c == 0x1e) {
             width = 1;
-        } else if (c == 0xc2 && i + 1 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x85) {
+        } else if (c == 0xc2 && byte(i + 1) == 0x85) {
             width = 2;
-        } else if (c == 0xe2 && i + 2 < text.size() && static_cast<unsigned char>(text[i + 1]) == 0x80 &&
-                   (static_cast<unsigned char>(text[i + 2]) == 0xa8 ||
-                    static_cast<unsigned char>(text[i + 2]) == 0xa9)) {
+        } else if (c == 0xe2 && byte(i + 1) == 0x80 &&
+                   (byte(i + 2) == 0xa8 || byte(i + 2) == 0xa9)) {
             width = 3;
         }
         if (width == 0) {
@@ -70,22 +74,18 @@ bool index_asked_for_credentials(std::string_view pip_output) {
 IndexListing read_index_versions(std::string_view pip_output) {
     IndexListing listing;
     for (std::string_view line : split_lines(pip_output)) {
-        if (line.substr(0, kAvailablePrefix.size()) != kAvailablePrefix) continue;
+        if (!line.starts_with(kAvailablePrefix)) continue;
         std::string text_versions;
         for (std::size_t pos = 0;;) {
             std::size_t hit = line.find(kAvailablePrefix, pos);
-            text_versions.append(line.substr(pos, hit == std::string_view::npos ? hit : hit - pos));
+            text_versions.append(line.substr(pos, hit - pos));
             if (hit == std::string_view::npos) break;
             pos = hit + kAvailablePrefix.size();
         }
-        // pip lists the newest version first.
+        // pip lists the newest version first; blanks around the piece are no part of the version.
         listing.has_line = true;
-        listing.listed = text_versions.substr(0, text_versions.find(','));
-        // Blanks around the piece are no part of the version.
-        const std::size_t first = listing.listed.find_first_not_of(" \t");
-        listing.listed = first == std::string::npos
-                             ? std::string()
-                             : listing.listed.substr(first, listing.listed.find_last_not_of(" \t") - first + 1);
+        listing.listed =
+            text::trim_blanks(std::string_view(text_versions).substr(0, text_versions.find(',')));
         // pip lists whatever an index's file names carry; only a PEP 440 version may become a pin
         // (a marker or an option in its place would change what pip is asked to install).
         if (parse_version(listing.listed).has_value() &&
@@ -105,10 +105,7 @@ std::string mask_url_credentials(std::string_view text) {
         if (scheme_end == std::string_view::npos) break;
         const std::size_t authority = scheme_end + 3;
         const std::size_t authority_end = text.find_first_of("/?# \t\r\n\"'", authority);
-        const std::string_view netloc =
-            text.substr(authority, authority_end == std::string_view::npos
-                                       ? std::string_view::npos
-                                       : authority_end - authority);
+        const std::string_view netloc = text.substr(authority, authority_end - authority);
         const std::size_t at = netloc.rfind('@');
         masked.append(text.substr(pos, authority - pos));
         if (at == std::string_view::npos) {

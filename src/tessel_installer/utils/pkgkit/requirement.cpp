@@ -3,6 +3,7 @@
 // requirement that pip would refuse is refused here too.
 #include "tessel_installer/utils/pkgkit/requirement.hpp"
 
+#include <algorithm>
 #include <array>
 
 #include "tessel_installer/utils/pkgkit/requirement_cursor.hpp"
@@ -30,12 +31,8 @@ bool is_version_char(char c) noexcept {
 // Why `version` cannot follow `op`, or empty when it can.
 std::string version_problem(std::string_view op, std::string_view version) {
     if (op == "===") {
-        for (const char c : version) {
-            if (!is_version_char(c)) {
-                return "arbitrary equality takes only ASCII letters, digits and '-_.*+!'";
-            }
-        }
-        return {};
+        if (std::all_of(version.begin(), version.end(), is_version_char)) return {};
+        return "arbitrary equality takes only ASCII letters, digits and '-_.*+!'";
     }
     const auto trimmed = text::trim_unicode_space(version);
     if (trimmed.data() + trimmed.size() != version.data() + version.size()) {
@@ -62,13 +59,7 @@ std::string version_problem(std::string_view op, std::string_view version) {
 void read_specifiers(Cursor& c, std::vector<Specifier>& out) {
     for (;;) {
         c.skip_space();
-        std::string_view op;
-        for (auto candidate : specifier_ops) {
-            if (c.consume(candidate)) {
-                op = candidate;
-                break;
-            }
-        }
+        const std::string_view op = c.consume_any(specifier_ops);
         if (op.empty()) c.fail("expected a version operator (==, !=, <, <=, >, >=, ~=, ===)");
         c.skip_space();
         const std::size_t start = c.pos;

@@ -1,6 +1,7 @@
 // The shared reading position of the requirement and marker parsers.
 #pragma once
 
+#include <array>
 #include <string>
 #include <string_view>
 
@@ -29,6 +30,14 @@ struct Cursor {
         if (!starts_with(literal)) return false;
         pos += literal.size();
         return true;
+    }
+    // The first of `literals` at the cursor, consumed; empty when none is there.
+    template <std::size_t N>
+    std::string_view consume_any(const std::array<std::string_view, N>& literals) noexcept {
+        for (const auto literal : literals) {
+            if (consume(literal)) return literal;
+        }
+        return {};
     }
 
     [[noreturn]] void fail(const std::string& what) const {

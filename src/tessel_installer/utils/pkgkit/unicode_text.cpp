@@ -110,19 +110,15 @@ std::string to_lower(std::string_view text) {
     out.reserve(text.size());
     std::size_t pos = 0;
     while (pos < text.size()) {
-        const char c = text[pos];
-        if (static_cast<unsigned char>(c) < 0x80) {
-            out.push_back(ascii_lower(c));
-            ++pos;
-            continue;
-        }
         const auto d = decode_utf8_at(text, pos);
         if (!d) {
-            out.push_back(c);
+            out.push_back(text[pos]);
             ++pos;
             continue;
         }
-        append_utf8(out, lower_code_point(d->code_point));
+        // ASCII is lowered here whatever the platform's tables say.
+        append_utf8(out, d->code_point < 0x80 ? static_cast<char32_t>(ascii_lower(text[pos]))
+                                              : lower_code_point(d->code_point));
         pos += d->length;
     }
     return out;
@@ -130,19 +126,12 @@ std::string to_lower(std::string_view text) {
 
 std::string quote_for_message(std::string_view text) {
     constexpr std::size_t keep = 60;
-    std::string_view head = text;
-    std::string_view tail;
-    bool cut = false;
-    if (text.size() > 2 * keep) {
-        head = text.substr(0, keep);
-        tail = text.substr(text.size() - keep);
-        cut = true;
-    }
+    const bool cut = text.size() > 2 * keep;
     std::string out = "'";
-    tessel_installer::text::append_terminal_safe(out, head, true);
+    tessel_installer::text::append_terminal_safe(out, cut ? text.substr(0, keep) : text, true);
     if (cut) {
         out += "...";
-        tessel_installer::text::append_terminal_safe(out, tail, true);
+        tessel_installer::text::append_terminal_safe(out, text.substr(text.size() - keep), true);
     }
     out += "'";
     if (cut) out += " (" + std::to_string(text.size()) + " bytes)";

@@ -23,6 +23,13 @@ constexpr bool is_token_space(char c) noexcept {
     return c == ' ' || c == '\t' || c == '\n' || c == '\r';
 }
 
+// The text without leading and trailing spaces and tabs.
+constexpr std::string_view trim_blanks(std::string_view text) noexcept {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return text;
+}
+
 // True when `a` equals `b` ignoring ASCII case; `b` must be lower case.
 bool iequals_ascii(std::string_view a, std::string_view lower_b) noexcept;
 

@@ -2,6 +2,8 @@
 // its canonical "file://HOST/PATH" form, with a bracketed host that is really an IPv6 address.
 #include "tessel_installer/utils/pkgkit/url_check.hpp"
 
+#include <algorithm>
+
 #include "tessel_installer/utils/pkgkit/unicode_text.hpp"
 
 namespace tessel_installer::pkgkit::detail {
@@ -113,22 +115,20 @@ std::string url_problem(std::string_view url) {
     std::string scheme;
     std::string_view rest = url;
     const auto colon = url.find(':');
-    if (colon != std::string_view::npos && colon > 0 && text::is_ascii_alpha(url[0])) {
-        bool scheme_chars = true;
-        for (char ch : url.substr(0, colon)) {
-            if (!text::is_ascii_alnum(ch) && ch != '+' && ch != '-' && ch != '.') scheme_chars = false;
-        }
-        if (scheme_chars) {
-            scheme = text::to_lower(url.substr(0, colon));
-            rest = url.substr(colon + 1);
-        }
+    const auto is_scheme_char = [](char ch) {
+        return text::is_ascii_alnum(ch) || ch == '+' || ch == '-' || ch == '.';
+    };
+    if (colon != std::string_view::npos && colon > 0 && text::is_ascii_alpha(url[0]) &&
+        std::all_of(url.begin(), url.begin() + colon, is_scheme_char)) {
+        scheme = text::to_lower(url.substr(0, colon));
+        rest = url.substr(colon + 1);
     }
     std::string_view netloc;
     std::string_view after_netloc = rest;
     const bool has_authority = rest.starts_with("//");
     if (has_authority) {
         const auto end = rest.find_first_of("/?#", 2);
-        netloc = rest.substr(2, end == std::string_view::npos ? std::string_view::npos : end - 2);
+        netloc = rest.substr(2, end - 2);
         after_netloc = end == std::string_view::npos ? std::string_view{} : rest.substr(end);
     }
     if (auto problem = bracket_problem(url, netloc); !problem.empty()) return problem;

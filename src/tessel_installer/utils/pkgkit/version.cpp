@@ -20,9 +20,7 @@ Number::Number(std::string_view digits) {
 std::strong_ordering operator<=>(const Number& a, const Number& b) noexcept {
     // Without leading zeros, a longer digit string is the larger number.
     if (a.digits_.size() != b.digits_.size()) return a.digits_.size() <=> b.digits_.size();
-    const int c = a.digits_.compare(b.digits_);
-    return c < 0 ? std::strong_ordering::less
-                 : (c > 0 ? std::strong_ordering::greater : std::strong_ordering::equal);
+    return a.digits_.compare(b.digits_) <=> 0;
 }
 
 // A hand-written scanner for the version grammar. Each optional part is taken greedily; every part
@@ -69,11 +67,7 @@ struct VersionParser {
         if (len == 0) return false;
         i = j + len;
         if (!at_end() && is_separator(s[i])) ++i;
-        if (auto n = digits()) {
-            number = *n;
-        } else {
-            number = Number();
-        }
+        number = digits().value_or(Number());
         return true;
     }
 
@@ -115,8 +109,8 @@ struct VersionParser {
         if (lettered_part(dev_words, which, number)) v.dev_ = number;
 
         if (peek() == '+') {
-            ++i;
-            for (;;) {
+            do {
+                ++i;  // the '+', then each separator between the segments
                 const std::size_t start = i;
                 while (!at_end() && is_ascii_alnum(s[i])) ++i;
                 if (i == start) return std::nullopt;
@@ -124,12 +118,7 @@ struct VersionParser {
                 const bool numeric = std::all_of(part.begin(), part.end(), is_ascii_digit);
                 v.local_.push_back(numeric ? LocalSegment{true, Number(part).digits()}
                                            : LocalSegment{false, text::to_lower(part)});
-                if (is_separator(peek()) && is_ascii_alnum(peek(1))) {
-                    ++i;
-                    continue;
-                }
-                break;
-            }
+            } while (is_separator(peek()) && is_ascii_alnum(peek(1)));
         }
         if (!at_end()) return std::nullopt;
         return v;
@@ -137,8 +126,7 @@ struct VersionParser {
 };
 
 std::optional<Version> Version::parse(std::string_view text_in) {
-    VersionParser parser{text::trim_unicode_space(text_in)};
-    return parser.run();
+    return VersionParser{text::trim_unicode_space(text_in)}.run();
 }
 
 std::optional<Version> parse_version(std::string_view text_in) { return Version::parse(text_in); }
@@ -193,14 +181,34 @@ std::strong_ordering compare_local(const std::vector<LocalSegment>& a,
             // A numeric segment sorts after an alphanumeric one.
             return x.numeric ? std::strong_ordering::greater : std::strong_ordering::less;
         }
-        if (x.numeric) {
-            if (auto c = Number(x.text) <=> Number(y.text); c != 0) return c;
-        } else {
-            const int c = x.text.compare(y.text);
-            if (c != 0) return c < 0 ? std::strong_ordering::less : std::strong_ordering::greater;
-        }
+        const auto c = x.numeric ? Number(x.text) <=> Number(y.text) : x.text.compare(y.text) <=> 0;
+        if (c != 0) return c;
     }
     return a.size() <=> b.size();
+}
+
+// An absent number sorts before any present one when `absent_first`, else after it.
+std::strong_ordering compare_optional(const std::optional<Number>& a,
+                                      const std::optional<Number>& b, bool absent_first) noexcept {
+    if (a.has_value() != b.has_value()) {
+        return a.has_value() == absent_first ? std::strong_ordering::greater
+                                             : std::strong_ordering::less;
+    }
+    return a ? *a <=> *b : std::strong_ordering::equal;
+}
+
+// The order of two version texts; none when either is absent or not a version.
+std::optional<std::strong_ordering> compare_texts(const std::optional<std::string>& a,
+                                                  const std::optional<std::string>& b) noexcept {
+    try {
+        if (!a || !b) return std::nullopt;
+        const auto va = Version::parse(*a);
+        const auto vb = Version::parse(*b);
+        if (va && vb) return *va <=> *vb;
+    } catch (...) {
+        // Only memory exhaustion can land here; a comparison that cannot be made is none.
+    }
+    return std::nullopt;
 }
 
 }  // namespace
@@ -218,21 +226,10 @@ std::strong_ordering operator<=>(const Version& a, const Version& b) noexcept {
         if (auto c = pa.pre->number <=> pb.pre->number; c != 0) return c;
     }
 
-    // No post-release sorts before any post-release.
-    if (a.post_.has_value() != b.post_.has_value()) {
-        return a.post_.has_value() ? std::strong_ordering::greater : std::strong_ordering::less;
-    }
-    if (a.post_) {
-        if (auto c = *a.post_ <=> *b.post_; c != 0) return c;
-    }
-
-    // A dev release sorts before the same version without one.
-    if (a.dev_.has_value() != b.dev_.has_value()) {
-        return a.dev_.has_value() ? std::strong_ordering::less : std::strong_ordering::greater;
-    }
-    if (a.dev_) {
-        if (auto c = *a.dev_ <=> *b.dev_; c != 0) return c;
-    }
+    // No post-release sorts before any post-release; a dev release before the same version
+    // without one.
+    if (auto c = compare_optional(a.post_, b.post_, true); c != 0) return c;
+    if (auto c = compare_optional(a.dev_, b.dev_, false); c != 0) return c;
 
     // A local version sorts after its public version.
     if (a.local_.empty() != b.local_.empty()) {
@@ -268,27 +265,12 @@ std::string Version::to_string() const {
 
 bool is_version_bigger(const std::optional<std::string>& installed_version,
                        const std::optional<std::string>& requested_version) noexcept {
-    try {
-        if (!installed_version || !requested_version) return false;
-        const auto installed = Version::parse(*installed_version);
-        const auto requested = Version::parse(*requested_version);
-        return installed && requested && *installed > *requested;
-    } catch (...) {
-        // Only memory exhaustion can land here; a comparison that cannot be made is "no".
-        return false;
-    }
+    return compare_texts(installed_version, requested_version) == std::strong_ordering::greater;
 }
 
 bool is_version_equal(const std::optional<std::string>& installed_version,
                       const std::optional<std::string>& requested_version) noexcept {
-    try {
-        if (!installed_version || !requested_version) return false;
-        const auto installed = Version::parse(*installed_version);
-        const auto requested = Version::parse(*requested_version);
-        return installed && requested && *installed == *requested;
-    } catch (...) {
-        return false;
-    }
+    return compare_texts(installed_version, requested_version) == std::strong_ordering::equal;
 }
 
 }  // namespace tessel_installer::pkgkit

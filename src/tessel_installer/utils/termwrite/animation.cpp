@@ -43,18 +43,13 @@ std::string_view handle_process_exit_code(const ExitCodeFacts& facts) {
     const std::string_view text = constants::ACTION_SUCCESS_MESSAGE.find(word).value_or("");
     if (facts.action != PipAction::Install) return text;
 
-    const bool was_installed =
-        facts.installed_version.has_value() && !facts.installed_version->empty();
-    bool is_installed_bigger = false;
-    bool is_installed_equal = false;
-    if (was_installed) {
-        is_installed_bigger = pkgkit::is_version_bigger(facts.installed_version, facts.version);
-        is_installed_equal = pkgkit::is_version_equal(facts.installed_version, facts.version);
-    }
-    if (facts.upgrade && (is_installed_bigger || is_installed_equal)) {
+    // Neither comparison holds for a version that is absent, empty or not a version.
+    const bool installed_bigger = pkgkit::is_version_bigger(facts.installed_version, facts.version);
+    const bool installed_equal = pkgkit::is_version_equal(facts.installed_version, facts.version);
+    if (facts.upgrade && (installed_bigger || installed_equal)) {
         return constants::ACTION_SUCCESS_ALREADY_UPDATED.find(word).value_or(text);
     }
-    if (was_installed && is_installed_equal) {
+    if (installed_equal) {
         return constants::ACTION_SUCCESS_ALREADY_INSTALLED.find(word).value_or(text);
     }
     return text;
@@ -64,12 +59,8 @@ int display_progress_animation(const ProgressLine& line) {
     const std::string printable_package =
         progress_label(line.package, line.version, line.show_version);
     if (line.frames) {
-        std::array<std::string, 3> frames;
-        for (std::size_t i = 0; i < frames.size(); ++i) {
-            frames[i] = "\r" + printable_package + std::string(FRAME_SUFFIXES[i]);
-        }
-        for (std::size_t frame = 0;; frame = (frame + 1) % frames.size()) {
-            print_with_flush(frames[frame]);
+        for (std::size_t frame = 0;; frame = (frame + 1) % FRAME_SUFFIXES.size()) {
+            print_with_flush("\r" + printable_package + std::string(FRAME_SUFFIXES[frame]));
             // A termination request is passed on to the child; the frames keep their cadence.
             if (line.process.wait_for_end(FRAME_INTERVAL)) break;
         }
@@ -81,12 +72,8 @@ int display_progress_animation(const ProgressLine& line) {
                                                             .installed_version = line.installed_version,
                                                             .version = line.version,
                                                             .upgrade = line.upgrade});
-    std::string outcome = line.frames ? "\r" : "";
-    outcome += printable_package;
-    outcome += " - ";
-    outcome += text;
-    outcome += "\n";
-    print_with_flush(outcome);
+    print_with_flush((line.frames ? "\r" : "") + printable_package + " - " + std::string(text) +
+                     "\n");
     return status;
 }
 

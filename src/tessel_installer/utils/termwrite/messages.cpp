@@ -3,6 +3,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <initializer_list>
 #include <string>
 #if defined(__GLIBC__) || defined(__linux__)
 #include <stdio_ext.h>
@@ -47,6 +48,13 @@ void write_out(std::string_view text) {
     }
 }
 
+// A message after an empty line, from its parts.
+void print_note(std::initializer_list<std::string_view> parts) {
+    std::string note = "\n";
+    for (const auto part : parts) note += part;
+    print_message(note);
+}
+
 }  // namespace
 
 void print_with_flush(std::string_view text) {
@@ -68,17 +76,10 @@ void print_warning_base_connector_package_installed() {
 
 void print_additional_dependencies_installed(const std::set<std::string>& additional_dependencies) {
     if (additional_dependencies.empty()) return;
-    std::string note = "\n";
-    note += constants::ADDITIONAL_DEPS_MESSAGE_PREFIX;
-    note += " (";
-    bool first = true;
-    for (const auto& name : additional_dependencies) {
-        if (!first) note += ", ";
-        note += name;
-        first = false;
-    }
-    note += ").";
-    print_message(note);
+    auto name = additional_dependencies.begin();
+    std::string names = *name;
+    while (++name != additional_dependencies.end()) names += ", " + *name;
+    print_note({constants::ADDITIONAL_DEPS_MESSAGE_PREFIX, " (", names, ")."});
 }
 
 bool all_succeeded(const PackageStatus& package_status) noexcept {
@@ -94,15 +95,12 @@ void print_package_summary(PipAction action, const PackageStatus& package_status
     const auto message = !all_succeeded(package_status) ? constants::SUMMARY_WARNING_MESSAGE.find(key)
                          : tessel_included ? constants::SUMMARY_SUCCESS_MESSAGE.find(key)
                                            : constants::SUMMARY_PARTIAL_SUCCESS_MESSAGE.find(key);
-    if (message) print_message("\n" + std::string(*message));
+    if (message) print_note({*message});
 }
 
 void print_index_asked_for_credentials(std::string_view index) {
-    std::string notice = "\n";
-    notice += constants::INDEX_CREDENTIALS_MESSAGE_PREFIX;
-    notice += index;
-    notice += constants::INDEX_CREDENTIALS_MESSAGE_SUFFIX;
-    print_message(notice);
+    print_note({constants::INDEX_CREDENTIALS_MESSAGE_PREFIX, index,
+                constants::INDEX_CREDENTIALS_MESSAGE_SUFFIX});
 }
 
 std::optional<std::string> close_standard_output() {
