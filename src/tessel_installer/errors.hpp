@@ -65,4 +65,9 @@ private:
     int signal_;
 };
 
+// The status a run stopped by a signal ends with: the one a shell shows for a process ended by it.
+inline int interrupt_status(int signal_number) noexcept {
+    return signal_number > 0 && signal_number < 128 ? 128 + signal_number : 1;
+}
+
 }  // namespace tessel_installer

@@ -113,4 +113,13 @@ std::vector<std::string_view> split(std::string_view text, char separator) {
     }
 }
 
+std::string join(const std::vector<std::string>& pieces, std::string_view separator) {
+    std::string joined;
+    for (std::size_t i = 0; i < pieces.size(); ++i) {
+        if (i != 0) joined += separator;
+        joined += pieces[i];
+    }
+    return joined;
+}
+
 }  // namespace tessel_installer::text

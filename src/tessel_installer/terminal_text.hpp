@@ -1,6 +1,6 @@
 // Text that came from outside the program (the network, the record file, a child's output, file
 // names) on its way to the terminal, the UTF-8 decoding that it and the name handling share, and
-// the splitting of such text at a separator.
+// the splitting of such text at a separator and the joining of pieces with one.
 // Kept in the lowest shared unit so that every message, wherever it is built, can use it.
 #pragma once
 
@@ -33,5 +33,7 @@ void append_terminal_safe(std::string& out, std::string_view text, bool quoted =
 
 // The pieces between the separators, empty ones included: "a,,b" gives "a", "", "b"; "" gives "".
 std::vector<std::string_view> split(std::string_view text, char separator);
+// The pieces with the separator between each two: {"a", "b"} and ", " give "a, b".
+std::string join(const std::vector<std::string>& pieces, std::string_view separator);
 
 }  // namespace tessel_installer::text

@@ -1,4 +1,5 @@
 #include "tessel_installer/cli/argument_expansion.hpp"
+#include "tessel_installer/terminal_text.hpp"
 
 #include <CLI/CLI.hpp>
 #include <algorithm>
@@ -126,7 +127,7 @@ private:
             std::vector<std::string> names;
             for (const CLI::App* known : actions_of(top_)) names.push_back(known->get_name());
             return fail(at, "invalid action '" + argument + "' (choose from " +
-                                joined_names(names, ", ") + ")");
+                                text::join(names, ", ") + ")");
         }
         scope_ = action;
         tokens_.push_back(argument);
@@ -161,7 +162,7 @@ private:
         if (match.option == nullptr) {
             if (match.candidates.size() > 1) {
                 return fail(at, "ambiguous option '" + written + "' (could be " +
-                                    joined_names(match.candidates, ", ") + ")");
+                                    text::join(match.candidates, ", ") + ")");
             }
             return fail(at, unknown_option(written, name));
         }
@@ -271,15 +272,6 @@ private:
 
 std::vector<const CLI::App*> actions_of(const CLI::App& parser) {
     return parser.get_subcommands([](const CLI::App*) { return true; });
-}
-
-std::string joined_names(const std::vector<std::string>& names, std::string_view separator) {
-    std::string text;
-    for (const auto& name : names) {
-        if (!text.empty()) text += separator;
-        text += name;
-    }
-    return text;
 }
 
 ExpansionOutcome expand_arguments(const CLI::App& top, const std::vector<std::string>& arguments) {

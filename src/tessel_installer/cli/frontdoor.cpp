@@ -189,7 +189,7 @@ UsageError usage_error_of(const CLI::App& top, const CLI::ParseError& error) {
         }
     }
     if (!missing.empty()) {
-        return UsageError{scope, "the following options are required: " + joined_names(missing, ", ")};
+        return UsageError{scope, "the following options are required: " + text::join(missing, ", ")};
     }
     return UsageError{scope, error.what()};
 }
@@ -203,8 +203,7 @@ std::string trimmed_message(const char* what) {
 int report_interrupt(std::ostream& err, int signal_number) {
     err << kProgram << ": interrupted\n";
     err.flush();
-    // The status a shell reports for a process ended by that signal.
-    return signal_number > 0 && signal_number < 128 ? 128 + signal_number : 1;
+    return interrupt_status(signal_number);
 }
 
 }  // namespace

@@ -7,7 +7,6 @@
 #include <memory>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <variant>
 #include <vector>
 
@@ -98,9 +97,8 @@ ParseOutcome parse_arguments(Parser& parser, const std::vector<std::string>& arg
 // The texts the front end prints.
 std::string help_text(const CLI::App& parser);
 std::string usage_line(const CLI::App& parser);
-// The parser's actions in declaration order, and names joined for a message.
+// The parser's actions in declaration order.
 std::vector<const CLI::App*> actions_of(const CLI::App& parser);
-std::string joined_names(const std::vector<std::string>& names, std::string_view separator);
 
 // The main routine: parses, dispatches and turns every way a run can end into an exit status.
 // Help goes to `out`; usage errors and escaped errors go to `err`.

@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "tessel_installer/cli/frontdoor.hpp"
+#include "tessel_installer/terminal_text.hpp"
 
 namespace tessel_installer::frontdoor {
 
@@ -78,7 +79,7 @@ std::string help_label(const CLI::Option& option) {
     std::vector<std::string> names;
     for (const auto& short_name : option.get_snames()) names.push_back("-" + short_name);
     for (const auto& long_name : option.get_lnames()) names.push_back("--" + long_name);
-    return joined_names(names, ", ") + value_part(option);
+    return text::join(names, ", ") + value_part(option);
 }
 
 // One entry of a help section: the label in the first column, the help text beside it, or on the

@@ -32,15 +32,6 @@ namespace {
 using constants::ERROR;
 using constants::SUCCESS;
 
-std::string _join(const std::vector<std::string>& names, std::string_view separator) {
-    std::string joined;
-    for (std::size_t i = 0; i < names.size(); ++i) {
-        if (i != 0) joined += separator;
-        joined += names[i];
-    }
-    return joined;
-}
-
 // Runs a step on the record; when the record exists but fails it, the uninstall cannot go on:
 // the error names the record and the cause and keeps its kind. (The paths in the cause are
 // rendered terminal-safe where the error is made.)
@@ -70,21 +61,15 @@ std::optional<std::set<std::string>> _read_record_for_uninstall() {
     return recorded;
 }
 
-// The status a run ends with once a signal was recorded: the one a shell shows for a process
-// ended by it, as the front end reports it.
-int _interrupt_status(int signal_number) {
-    return signal_number > 0 && signal_number < 128 ? 128 + signal_number : ERROR;
-}
-
 // The status the front end will end the run with for the error being handled.
 int _status_of_escaped_error() {
     try {
         throw;
     } catch (const Interrupted& interrupted) {
-        return _interrupt_status(interrupted.signal_number());
+        return interrupt_status(interrupted.signal_number());
     } catch (...) {
         const int signal_number = platform::pending_interrupt();
-        return signal_number != 0 ? _interrupt_status(signal_number) : ERROR;
+        return signal_number != 0 ? interrupt_status(signal_number) : ERROR;
     }
 }
 
@@ -125,7 +110,7 @@ int _run_journaled(PipAction action, const Request& request, Children& children,
     try {
         status = body(request, children, &journal);
         if (const int signal_number = platform::pending_interrupt(); signal_number != 0) {
-            status = _interrupt_status(signal_number);
+            status = interrupt_status(signal_number);
         }
         // Output that cannot be delivered fails the run: found now, so the report says so.
         termwrite::print_with_flush("");
@@ -385,8 +370,8 @@ int list_packages() {
     if (!package_to_product_type.has_value()) return ERROR;
 
     const auto [base_packages, bundles] = pkgkit::split_base_and_bundles(*package_to_product_type);
-    termwrite::print_message("\nTessel Enterprise:\n" + _join(base_packages, "\n"));
-    if (!bundles.empty()) termwrite::print_message("\nTessel Bundles:\n" + _join(bundles, "\n"));
+    termwrite::print_message("\nTessel Enterprise:\n" + text::join(base_packages, "\n"));
+    if (!bundles.empty()) termwrite::print_message("\nTessel Bundles:\n" + text::join(bundles, "\n"));
     return SUCCESS;
 }
 

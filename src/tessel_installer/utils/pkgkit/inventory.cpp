@@ -7,21 +7,13 @@
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/process.hpp"
 #include "tessel_installer/pyenv.hpp"
+#include "tessel_installer/terminal_text.hpp"
 #include "tessel_installer/utils/pkgkit/pip_child.hpp"
 #include "tessel_installer/utils/pkgkit/pkgkit.hpp"
 #include "tessel_installer/utils/pkgkit/unicode_text.hpp"
 
 namespace tessel_installer::pkgkit {
 namespace {
-
-std::string command_text(const std::vector<std::string>& args) {
-    std::string text;
-    for (const auto& arg : args) {
-        if (!text.empty()) text += ' ';
-        text += arg;
-    }
-    return text;
-}
 
 // One line before the package's progress line: the index offered a version that cannot be a pin.
 void _print_ignored_version(const std::string& package_name, const std::string& listed) {
@@ -81,7 +73,7 @@ VersionLookUp look_up_latest_package_version(const std::string& package_name,
     const IndexListing listing = read_index_versions(done.out);
     if (!listing.has_line) {
         throw RuntimeError("pip printed no \"Available versions: \" line: " +
-                           mask_url_credentials(command_text(cmd)) +
+                           mask_url_credentials(tessel_installer::text::join(cmd, " ")) +
                            (done.out.empty() ? std::string(" (no output)")
                                              : "\n" + mask_url_credentials(done.out)));
     }
