@@ -12,7 +12,7 @@
 #include <set>
 #include <string>
 
-#include "scoped_env.hpp"
+#include "test_support.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/process.hpp"
 #include "tessel_installer/pyenv.hpp"
@@ -35,11 +35,6 @@ protected:
         GTEST_SKIP() << "needs real Linux venvs and /bin/sh stand-in interpreters; "
                         "pyenv_windows_test covers discovery on Windows, the end-to-end leg the queries";
 #endif
-        dir_ = tessel_test::make_temp_dir("tessel-pyenv");
-        ASSERT_FALSE(dir_.empty());
-    }
-    void TearDown() override {
-        if (!HasFailure()) fs::remove_all(dir_);
     }
 
     void executable(const fs::path& path, const std::string& body) {
@@ -64,7 +59,8 @@ protected:
         return done.out;
     }
 
-    fs::path dir_;
+    const tessel_test::TempDir temp_{"tessel-pyenv"};
+    const fs::path dir_ = temp_.path();
     ScopedEnv env_;
 };
 

@@ -18,7 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_child.hpp"
-#include "scoped_env.hpp"
+#include "test_support.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/installation/engine.hpp"
 #include "tessel_installer/platform/signals.hpp"
@@ -44,19 +44,12 @@ using Calls = std::vector<Words>;
 //   "lookup-interrupt"    Ctrl-C arrives during the version look-up.
 class FakeEnvironment final : public installer::Children {
 public:
-    FakeEnvironment() : root_(tessel_test::make_temp_dir("tessel-engine")) {
-        if (root_.empty()) throw std::runtime_error("no temporary directory");
+    FakeEnvironment() {
         env_.set("XDG_DATA_HOME", (root_ / "data").string());
         env_.set("LOCALAPPDATA", (root_ / "data").string());
     }
     FakeEnvironment(const FakeEnvironment&) = delete;
     FakeEnvironment& operator=(const FakeEnvironment&) = delete;
-    ~FakeEnvironment() override {
-        if (!::testing::Test::HasFailure()) {
-            std::error_code ignored;
-            fs::remove_all(root_, ignored);
-        }
-    }
 
     const fs::path& root() const { return root_; }
     void rule(const std::string& name, const std::string& behaviour) { rules_[name] = behaviour; }
@@ -163,7 +156,8 @@ private:
         return found == rules_.end() ? std::string() : found->second;
     }
 
-    fs::path root_;
+    const tessel_test::TempDir temp_{"tessel-engine"};
+    const fs::path root_ = temp_.path();
     tessel_test::ScopedEnv env_;
     std::map<std::string, std::string> rules_;
     std::vector<pyenv::Distribution> site_;

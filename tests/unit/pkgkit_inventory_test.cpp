@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "scoped_env.hpp"
+#include "test_support.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/process.hpp"
 #include "tessel_installer/utils/pkgkit/pkgkit.hpp"
@@ -35,12 +35,7 @@ protected:
         GTEST_SKIP() << "needs a real Linux venv and /bin/sh stand-in interpreters; under wine the "
                         "Windows end-to-end leg reads the inventory from the stand-in python.exe";
 #endif
-        dir_ = tessel_test::make_temp_dir("tessel-inventory");
-        ASSERT_FALSE(dir_.empty());
         env_.set("CONDA_PREFIX", std::nullopt);
-    }
-    void TearDown() override {
-        if (!HasFailure()) fs::remove_all(dir_);
     }
 
     static void write(const fs::path& path, const std::string& text) {
@@ -54,7 +49,8 @@ protected:
               "Metadata-Version: 2.1\nName: " + name + "\nVersion: " + version + "\n\nbody\n");
     }
 
-    fs::path dir_;
+    const tessel_test::TempDir temp_{"tessel-inventory"};
+    const fs::path dir_ = temp_.path();
     ScopedEnv env_;
 };
 

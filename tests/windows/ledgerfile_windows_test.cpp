@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "scoped_env.hpp"
+#include "test_support.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/process.hpp"
 #include "tessel_installer/utils/ledgerfile/ledgerfile.hpp"

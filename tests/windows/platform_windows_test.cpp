@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "scoped_env.hpp"
+#include "test_support.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/paths.hpp"
 #include "tessel_installer/platform/process.hpp"

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include "scoped_env.hpp"
+#include "test_support.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/pyenv.hpp"
 
