@@ -72,17 +72,11 @@ public:
         return root_ / "data" / "Tessel-Installer" / "installed_packages.txt";
 #endif
     }
-    void write_record(const std::string& text) const {
-        fs::create_directories(record_path().parent_path());
-        std::ofstream(record_path(), std::ios::binary) << text;
-    }
+    void write_record(const std::string& text) const { tessel_test::write_file(record_path(), text); }
     // The record's lines, or none when the file does not exist.
     std::optional<std::string> record() const {
         if (!fs::exists(record_path())) return std::nullopt;
-        std::ifstream in(record_path(), std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        std::string lines = text.str();
+        std::string lines = tessel_test::read_file(record_path());
         for (std::size_t at; (at = lines.find("\r\n")) != std::string::npos;) lines.erase(at, 1);
         return lines;
     }

@@ -30,6 +30,8 @@ namespace lf = tessel_installer::ledgerfile;
 using tessel_installer::FileNotFoundError;
 using tessel_installer::OSError;
 using tessel_installer::ValueError;
+using tessel_test::read_file;
+using tessel_test::write_file;
 
 namespace {
 
@@ -42,17 +44,6 @@ namespace {
     }
     return false;
 }();
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_file(const fs::path& path, const std::string& content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
 
 std::vector<std::string> names_in(const fs::path& dir) {
     std::vector<std::string> names;

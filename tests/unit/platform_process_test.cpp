@@ -28,18 +28,12 @@ using tessel_installer::platform::Process;
 using tessel_installer::platform::run;
 using tessel_installer::platform::SpawnOptions;
 using tessel_installer::platform::Stream;
+using tessel_test::write_script;
 
 namespace {
 
 class ProcessTest : public ::testing::Test {
 protected:
-    fs::path write_script(const fs::path& path, const std::string& body, bool executable = true) {
-        fs::create_directories(path.parent_path());
-        std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
-        fs::permissions(path, executable ? fs::perms(0755) : fs::perms(0644));
-        return path;
-    }
-
     const tessel_test::TempDir temp_{"tessel-proc"};
     const fs::path dir_ = temp_.path();
 };

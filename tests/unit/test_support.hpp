@@ -1,6 +1,7 @@
 // Helpers of the unit tests: environment variables set for one test and restored after it, a fresh
-// temporary directory per test (kept when the test fails, for a look), standard output captured,
-// the program's interrupt handlers for the length of a test, and on POSIX a command's output.
+// temporary directory per test (kept when the test fails, for a look), whole files written and
+// read, standard output captured, the program's interrupt handlers for the length of a test, and
+// on POSIX a command's output.
 #pragma once
 
 #include <stdlib.h>
@@ -16,7 +17,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
+#include <iterator>
 #include <map>
 #include <optional>
 #include <stdexcept>
@@ -116,6 +119,25 @@ public:
 private:
     std::filesystem::path path_;
 };
+
+// Writes the file whole, its folders first.
+inline void write_file(const std::filesystem::path& path, const std::string& content) {
+    std::filesystem::create_directories(path.parent_path());
+    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
+}
+
+inline std::string read_file(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A /bin/sh script with the body, executable unless asked otherwise.
+inline std::filesystem::path write_script(const std::filesystem::path& path,
+                                          const std::string& body, bool executable = true) {
+    write_file(path, "#!/bin/sh\n" + body + "\n");
+    std::filesystem::permissions(path, std::filesystem::perms(executable ? 0755 : 0644));
+    return path;
+}
 
 // Captures everything written to standard output (C stdio, iostreams and the raw descriptor) into
 // an anonymous temporary file for the lifetime of the object.
