@@ -102,7 +102,7 @@ inline std::filesystem::path make_temp_dir(const std::string& prefix) {
 }
 
 // A fresh temporary directory for as long as the object lives; removed at its end unless the
-// running test has failed.
+// running test has failed, and then named on standard error.
 class TempDir {
 public:
     explicit TempDir(const std::string& prefix) : path_(make_temp_dir(prefix)) {
@@ -112,7 +112,11 @@ public:
     TempDir& operator=(const TempDir&) = delete;
     ~TempDir() {
         std::error_code ignored;
-        if (!::testing::Test::HasFailure()) std::filesystem::remove_all(path_, ignored);
+        if (::testing::Test::HasFailure()) {
+            std::fprintf(stderr, "kept %s\n", path_.string().c_str());
+        } else {
+            std::filesystem::remove_all(path_, ignored);
+        }
     }
     const std::filesystem::path& path() const { return path_; }
 
