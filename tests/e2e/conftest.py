@@ -217,6 +217,14 @@ def clean_environment(home: str, sandbox: Sandbox | None) -> dict[str, str]:
     return env
 
 
+def program_environment(venv, sandbox: Sandbox, tmp_path) -> dict[str, str]:
+    """The venv's environment, or without one the same kind of clean environment, no venv."""
+    if venv is not None:
+        return dict(venv.env)
+    os.makedirs(tmp_path / "program-home", exist_ok=True)
+    return clean_environment(str(tmp_path / "program-home"), sandbox)
+
+
 class Venv:
     def __init__(self, path: str, home: str, sandbox: Sandbox, pip_cache: str):
         self.path = path
@@ -296,15 +304,16 @@ def _copy_venv(template: str, dest: str) -> None:
             os.chmod(file, mode)
 
 
+def new_venv(template: str, pip_cache: str, sandbox: Sandbox, folder, name: str = "venv") -> Venv:
+    """A fresh venv copied from the template to folder/name, its home folder beside it."""
+    _copy_venv(template, str(folder / name))
+    os.makedirs(folder / f"{name}-home", exist_ok=True)
+    return Venv(str(folder / name), str(folder / f"{name}-home"), sandbox, pip_cache)
+
+
 @pytest.fixture
 def make_venv(_venv_template, _pip_cache, sandbox, tmp_path):
-    def make(name: str = "venv") -> Venv:
-        path = str(tmp_path / name)
-        _copy_venv(_venv_template, path)
-        home = str(tmp_path / f"{name}-home")
-        os.makedirs(home, exist_ok=True)
-        return Venv(path, home, sandbox, _pip_cache)
-    return make
+    return lambda name="venv": new_venv(_venv_template, _pip_cache, sandbox, tmp_path, name)
 
 
 @pytest.fixture
@@ -331,12 +340,7 @@ def program() -> str:
 def run_program(program, sandbox, tmp_path):
     def run(*args: str, venv: Venv | None = None, timeout: float = 120,
             env: dict | None = None, cwd: str | None = None) -> subprocess.CompletedProcess:
-        if venv is not None:
-            environment = dict(venv.env)
-        else:
-            home = str(tmp_path / "program-home")
-            os.makedirs(home, exist_ok=True)
-            environment = clean_environment(home, sandbox)
+        environment = program_environment(venv, sandbox, tmp_path)
         environment.update(env or {})
         return subprocess.run([program, *args], env=environment, stdin=subprocess.DEVNULL,
                               capture_output=True, text=True, encoding="utf-8",

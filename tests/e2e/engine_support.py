@@ -2,13 +2,17 @@
 
 from __future__ import annotations
 
+import contextlib
 import os
 import re
+import select
+import signal
 import subprocess
+import time
 
 import pytest
 
-from conftest import clean_environment
+from conftest import program_environment
 
 TRUSTED = ("--trusted-host pypi.org --trusted-host pypi.python.org "
            "--trusted-host files.pythonhosted.org --trusted-host 127.0.0.1:18443")
@@ -64,18 +68,64 @@ def without(entries, *names):
     return [(name, kind) for name, kind in entries if name not in names]
 
 
+def shows(result, expected: str, status: int = 0) -> None:
+    """The run ended with the status and left the user with the expected screen."""
+    assert result.returncode == status, result.stdout + result.stderr
+    assert screen(result.stdout) == expected, result.stderr
+
+
+# How a run is ended, and the status it ends with: Ctrl-C reaches the program's process group, as
+# a terminal sends it; a termination request (docker stop, systemd, a CI runner) the program alone.
+ENDINGS = {"ctrl-c": (signal.SIGINT, 130), "sigterm": (signal.SIGTERM, 143),
+           "sighup": (signal.SIGHUP, 129)}
+
+
+def end(process, how: str) -> None:
+    (os.killpg if how == "ctrl-c" else os.kill)(process.pid, ENDINGS[how][0])
+
+
+@contextlib.contextmanager
+def started(args, env, cwd, new_session: bool = False):
+    """A command running with its output on pipes; whatever the block leaves running of it (its
+    process group, with a session of its own) is killed and collected."""
+    process = subprocess.Popen(args, env=env, cwd=str(cwd), stdin=subprocess.DEVNULL,
+                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
+                               start_new_session=new_session)
+    try:
+        yield process
+    finally:
+        if process.poll() is None:
+            (os.killpg if new_session else os.kill)(process.pid, signal.SIGKILL)
+            process.wait()
+
+
+def read_until(stream, marker: bytes, limit: float = 120) -> bytes:
+    """What the stream brings up to and including the marker, read as it arrives."""
+    seen = b""
+    deadline = time.monotonic() + limit
+    while marker not in seen:
+        left = deadline - time.monotonic()
+        assert left > 0, f"no {marker!r} in {seen!r}"
+        ready, _, _ = select.select([stream], [], [], left)
+        if ready:
+            chunk = os.read(stream.fileno(), 4096)
+            assert chunk, f"output ended before {marker!r}: {seen!r}"
+            seen += chunk
+    return seen
+
+
+def children(pid: int) -> list[int]:
+    with open(f"/proc/{pid}/task/{pid}/children", encoding="ascii") as handle:
+        return [int(child) for child in handle.read().split()]
+
+
 @pytest.fixture
 def run_engine(program, sandbox, tmp_path):
     """run_engine(*args, venv=None, timeout=300, cwd=None) -> CompletedProcess whose stdout and stderr
     are text exactly as written: carriage returns kept (a text-mode pipe would turn them into
     line breaks and hide the progress frames)."""
     def run(*args: str, venv=None, timeout: float = 300, cwd: str | None = None):
-        if venv is not None:
-            env = dict(venv.env)
-        else:
-            home = str(tmp_path / "program-home")
-            os.makedirs(home, exist_ok=True)
-            env = clean_environment(home, sandbox)
+        env = program_environment(venv, sandbox, tmp_path)
         result = subprocess.run([program, *args], env=env, stdin=subprocess.DEVNULL,
                                 capture_output=True, timeout=timeout, cwd=cwd or str(tmp_path))
         return subprocess.CompletedProcess(result.args, result.returncode,

@@ -12,9 +12,9 @@ import subprocess
 
 import pytest
 
-from conftest import Venv, _copy_venv
+from conftest import new_venv
 from engine_support import (BIRCH_WARNING, NOTE, PARTIAL, SUCCESS, WARNING,  # noqa: F401
-                            record, run_engine, screen)
+                            record, run_engine, shows)
 
 MANIFEST = "tessel-bundle.json"
 NO_MANIFEST = ("Notice! The folder has no manifest (tessel-bundle.json); its files were not "
@@ -30,15 +30,12 @@ def downloaded(program, sandbox, _venv_template, _pip_cache, tmp_path_factory):
     sandbox.reset()
     base = tmp_path_factory.mktemp("download")
     folder = str(base / "wheel dir")
-    venv_path = str(base / "venv")
-    _copy_venv(_venv_template, venv_path)
-    home = str(base / "home")
-    os.makedirs(home)
-    venv = Venv(venv_path, home, sandbox, _pip_cache)
+    venv = new_venv(_venv_template, _pip_cache, sandbox, base)
     before = venv.installed()
     # Bytes, so the carriage returns of the progress line reach the assertions unchanged.
     result = subprocess.run([program, "download", "--folder", folder], env=venv.env,
-                            stdin=subprocess.DEVNULL, capture_output=True, timeout=300, cwd=home)
+                            stdin=subprocess.DEVNULL, capture_output=True, timeout=300,
+                            cwd=venv.home)
     result.stdout = result.stdout.decode()
     result.stderr = result.stderr.decode()
     return folder, result, venv, before
@@ -47,8 +44,7 @@ def downloaded(program, sandbox, _venv_template, _pip_cache, tmp_path_factory):
 def test_download_of_the_whole_catalogue(downloaded):
     folder, result, venv, before = downloaded
     # bundle-dogwood is built for no platform here: its failure makes the status 1.
-    assert result.returncode == 1, result.stdout + result.stderr
-    assert screen(result.stdout) == (
+    shows(result, (
         "\nDownloading Tessel Enterprise:\n"
         "\rtessel-enterprise (version 1.0.0) - Downloaded!\n"
         "\rtessel-enterprise-full (version 1.0.0) - Downloaded!\n"
@@ -57,7 +53,7 @@ def test_download_of_the_whole_catalogue(downloaded):
         "\rbundle-birch - Downloaded!\n"
         "\rbundle-cedar - Downloaded!\n"
         "\rbundle-dogwood - Download failed. Use --debug for more details.\n"
-        + BIRCH_WARNING + WARNING["download"])
+        + BIRCH_WARNING + WARNING["download"]), status=1)
     files = set(os.listdir(folder))
     assert {"tessel_enterprise-1.0.0-py3-none-any.whl", "bundle_alder-1.1.0-py3-none-any.whl",
             "tessel_common_utils-1.4.0-py3-none-any.whl"} <= files
@@ -87,18 +83,14 @@ def test_download_for_another_platform_and_interpreter(sandbox, venv, run_engine
     folder = str(tmp_path / "arm")
     result = run_engine("download", "--package", "bundle-dogwood", "--folder", folder,
                          "--platform", "win_arm64", "--python-version", "3.11", venv=venv)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert screen(result.stdout) == ("\nDownloading Bundles:\n\rbundle-dogwood - Downloaded!\n"
-                                     + PARTIAL["download"])
+    shows(result, "\nDownloading Bundles:\n\rbundle-dogwood - Downloaded!\n" + PARTIAL["download"])
     assert sorted(os.listdir(folder)) == ["bundle_dogwood-1.0.0-py3-none-win_arm64.whl", MANIFEST]
 
     folder = str(tmp_path / "py38")
     result = run_engine("download", "--package", "tessel-enterprise", "--folder", folder,
                          "--python-version", "3.8", venv=venv)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert screen(result.stdout) == ("\nDownloading Tessel Enterprise:\n"
-                                     "\rtessel-enterprise (version 1.0.0) - Downloaded!\n"
-                                     + SUCCESS["download"])
+    shows(result, "\nDownloading Tessel Enterprise:\n"
+          "\rtessel-enterprise (version 1.0.0) - Downloaded!\n" + SUCCESS["download"])
     assert "tessel_enterprise-1.0.0-py3-none-any.whl" in os.listdir(folder)
 
 
@@ -113,9 +105,8 @@ def test_download_of_an_unknown_package(venv, run_engine, tmp_path):
 def test_install_from_the_folder(sandbox, downloaded, venv, run_engine):
     folder = downloaded[0]
     result = run_engine("install", "--folder", folder, venv=venv)
-    assert result.returncode == 0, result.stdout + result.stderr
     # Offline: no version is looked up, so no label carries one.
-    assert screen(result.stdout) == (
+    shows(result, (
         "\nInstalling Tessel Enterprise:\n"
         "\rtessel-enterprise - Installed!\n"
         "\rtessel-enterprise-full - Installed!\n"
@@ -123,7 +114,7 @@ def test_install_from_the_folder(sandbox, downloaded, venv, run_engine):
         "\rbundle-alder - Installed!\n"
         "\rbundle-birch - Installed!\n"
         "\rbundle-cedar - Installed!\n"
-        + BIRCH_WARNING + SUCCESS["install"])
+        + BIRCH_WARNING + SUCCESS["install"]))
     installed = venv.installed()
     assert all(name in installed for name in MANAGED)
     assert installed["tessel-common-utils"] == "1.4.0"  # taken from the folder, not selected
@@ -137,10 +128,8 @@ def test_install_one_package_from_the_folder_into_a_venv_with_a_blank(
         sandbox, downloaded, venv_with_blank, run_engine):
     result = run_engine("install", "--folder", downloaded[0], "--package", "bundle-alder",
                          venv=venv_with_blank)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert screen(result.stdout) == ("\nInstalling Bundles:\n\rbundle-alder - Installed!\n"
-                                     + SUCCESS["install"] + NOTE.format("tessel-enterprise")
-                                     + "\n")
+    shows(result, "\nInstalling Bundles:\n\rbundle-alder - Installed!\n" + SUCCESS["install"]
+          + NOTE.format("tessel-enterprise") + "\n")
     installed = venv_with_blank.installed()
     assert installed["bundle-alder"] == "1.1.0" and "bundle-cedar" not in installed
     assert sandbox.requests()["index"] == []
@@ -198,16 +187,13 @@ def test_a_copied_and_moved_folder_installs_and_uninstalls_offline(
     os.makedirs(os.path.dirname(moved))
     os.rename(copy, moved)
     result = run_engine("install", "--folder", moved, "--package", "bundle-cedar", venv=venv)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert screen(result.stdout) == ("\nInstalling Bundles:\n\rbundle-cedar - Installed!\n"
-                                     + PARTIAL["install"])
+    shows(result, "\nInstalling Bundles:\n\rbundle-cedar - Installed!\n" + PARTIAL["install"])
     assert record(venv) == ["bundle-cedar"]
 
     # The machine without network: the catalogue cannot be reached, and is not needed.
     sandbox.set_fault("drop")
     result = run_engine("uninstall", venv=venv)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert screen(result.stdout) == "Uninstalling:\n\rbundle-cedar - Uninstalled!\n"
+    shows(result, "Uninstalling:\n\rbundle-cedar - Uninstalled!\n")
     assert "bundle-cedar" not in venv.installed()
     assert record(venv) == []
     assert sandbox.requests()["catalogue"] == []
@@ -286,7 +272,5 @@ def test_a_folder_without_manifest_installs_after_its_notice(downloaded, venv, r
     shutil.copytree(downloaded[0], folder)
     os.remove(os.path.join(folder, MANIFEST))
     result = run_engine("install", "--folder", folder, "--package", "bundle-alder", venv=venv)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert screen(result.stdout) == (NO_MANIFEST + "\nInstalling Bundles:\n"
-                                     "\rbundle-alder - Installed!\n" + SUCCESS["install"]
-                                     + NOTE.format("tessel-enterprise") + "\n")
+    shows(result, NO_MANIFEST + "\nInstalling Bundles:\n\rbundle-alder - Installed!\n"
+          + SUCCESS["install"] + NOTE.format("tessel-enterprise") + "\n")

@@ -9,16 +9,15 @@ import subprocess
 import pytest
 
 from engine_support import (BIRCH_WARNING, NOTE, PARTIAL, SUCCESS, TRUSTED, WARNING, record,
-                            screen, without, run_engine)
+                            shows, without, run_engine)
 
 
 def test_whole_catalogue_pinned_to_the_newest_versions(sandbox, venv, run_engine):
     sandbox.set_catalogue(without(sandbox.catalogue_file_entries, "bundle-dogwood"))
     result = run_engine("install", venv=venv)
-    assert result.returncode == 0, result.stdout + result.stderr
     # The base labels carry the version that was looked up; the bundles that the full package
     # brought in are found installed at exactly the newest version.
-    assert screen(result.stdout) == (
+    shows(result, (
         "\nInstalling Tessel Enterprise:\n"
         "\rtessel-enterprise (version 1.0.0) - Installed!\n"
         "\rtessel-enterprise-full (version 1.0.0) - Installed!\n"
@@ -26,7 +25,7 @@ def test_whole_catalogue_pinned_to_the_newest_versions(sandbox, venv, run_engine
         "\rbundle-alder - N/A (already installed)\n"
         "\rbundle-birch - Installed!\n"
         "\rbundle-cedar - N/A (already installed)\n"
-        + BIRCH_WARNING + SUCCESS["install"])
+        + BIRCH_WARNING + SUCCESS["install"]))
     assert result.stderr == ""
     installed = venv.installed()
     assert {name: installed.get(name) for name in
@@ -42,34 +41,26 @@ def test_whole_catalogue_pinned_to_the_newest_versions(sandbox, venv, run_engine
 
 def test_one_bundle_pinned_then_upgraded(venv, run_engine):
     pinned = run_engine("install", "--package", "bundle-alder", "-v", "1.0.0", venv=venv)
-    assert pinned.returncode == 0, pinned.stdout + pinned.stderr
     # bundle-alder pulls in the base package: the note names it.
-    assert screen(pinned.stdout) == ("\nInstalling Bundles:\n\rbundle-alder - Installed!\n"
-                                     + SUCCESS["install"] + NOTE.format("tessel-enterprise")
-                                     + "\n")
+    shows(pinned, "\nInstalling Bundles:\n\rbundle-alder - Installed!\n" + SUCCESS["install"]
+          + NOTE.format("tessel-enterprise") + "\n")
     assert venv.installed()["bundle-alder"] == "1.0.0"
 
     upgraded = run_engine("install", "--package", "bundle-alder", "--upgrade", venv=venv)
-    assert upgraded.returncode == 0, upgraded.stdout + upgraded.stderr
-    assert screen(upgraded.stdout) == ("\nInstalling Bundles:\n\rbundle-alder - Installed!\n"
-                                       + SUCCESS["install"])
+    shows(upgraded, "\nInstalling Bundles:\n\rbundle-alder - Installed!\n" + SUCCESS["install"])
     assert venv.installed()["bundle-alder"] == "1.1.0"
 
     again = run_engine("install", "--package", "bundle-alder", "--upgrade", venv=venv)
-    assert again.returncode == 0, again.stdout + again.stderr
-    assert screen(again.stdout) == ("\nInstalling Bundles:\n"
-                                    "\rbundle-alder - N/A (already installed and up-to-date)\n"
-                                    + SUCCESS["install"])
+    shows(again, "\nInstalling Bundles:\n"
+          "\rbundle-alder - N/A (already installed and up-to-date)\n" + SUCCESS["install"])
     assert record(venv) == ["bundle-alder"]  # recorded once, however often installed
 
 
 def test_base_package_with_options_goes_with_the_bundles(venv, run_engine):
     result = run_engine("install", "--package", "tessel-enterprise", "--options", "alder",
                          venv=venv)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert screen(result.stdout) == ("\nInstalling Bundles:\n"
-                                     "\rtessel-enterprise[alder] - Installed!\n"
-                                     + SUCCESS["install"] + NOTE.format("bundle-alder") + "\n")
+    shows(result, "\nInstalling Bundles:\n\rtessel-enterprise[alder] - Installed!\n"
+          + SUCCESS["install"] + NOTE.format("bundle-alder") + "\n")
     installed = venv.installed()
     assert "tessel-enterprise" in installed and "bundle-alder" in installed
     assert record(venv) == ["tessel-enterprise[alder]"]
@@ -77,19 +68,15 @@ def test_base_package_with_options_goes_with_the_bundles(venv, run_engine):
 
 def test_connectors_bundle_warns_about_database_packages(venv, run_engine):
     result = run_engine("install", "--package", "bundle-birch", venv=venv)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert screen(result.stdout) == ("\nInstalling Bundles:\n\rbundle-birch - Installed!\n"
-                                     + BIRCH_WARNING + PARTIAL["install"])
+    shows(result, "\nInstalling Bundles:\n\rbundle-birch - Installed!\n" + BIRCH_WARNING
+          + PARTIAL["install"])
     assert venv.installed()["bundle-birch"] == "1.0.0"
 
 
 def test_failed_package_ends_with_status_one(sandbox, venv, run_engine):
     result = run_engine("install", "--package", "bundle-dogwood", venv=venv)
-    assert result.returncode == 1
-    assert screen(result.stdout) == (
-        "\nInstalling Bundles:\n"
-        "\rbundle-dogwood - Installation failed. Use --debug for more details.\n"
-        + WARNING["install"])
+    shows(result, "\nInstalling Bundles:\n\rbundle-dogwood - Installation failed. Use --debug "
+          "for more details.\n" + WARNING["install"], status=1)
     assert "bundle-dogwood" not in venv.installed()
     assert record(venv) is None
 
@@ -121,9 +108,7 @@ def test_venv_whose_path_holds_a_blank(venv_with_blank, run_engine):
     assert " " in venv_with_blank.python
     result = run_engine("install", "--package", "bundle-cedar", "-v", "1.0.0",
                          venv=venv_with_blank)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert screen(result.stdout) == ("\nInstalling Bundles:\n\rbundle-cedar - Installed!\n"
-                                     + PARTIAL["install"])
+    shows(result, "\nInstalling Bundles:\n\rbundle-cedar - Installed!\n" + PARTIAL["install"])
     assert venv_with_blank.installed()["bundle-cedar"] == "1.0.0"
 
 

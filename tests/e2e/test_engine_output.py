@@ -4,7 +4,6 @@ happened, and exactly one error line explains it."""
 
 from __future__ import annotations
 
-import os
 import stat
 import subprocess
 

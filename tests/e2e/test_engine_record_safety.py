@@ -4,13 +4,12 @@ its place, a folder we may not write, a record that cannot be read, and recorded
 from __future__ import annotations
 
 import os
-import select
 import signal
 import subprocess
 
 import pytest
 
-from engine_support import record, screen, run_engine  # noqa: F401 (fixture)
+from engine_support import read_until, record, shows, started, run_engine  # noqa: F401 (fixture)
 
 TRUSTED_PIP = ("--index-url", "https://127.0.0.1:18443/", "--trusted-host", "127.0.0.1:18443")
 WAITING = ("Waiting for another run of tessel-installer to release the record of installed "
@@ -21,17 +20,6 @@ def _paths(venv):
     os.makedirs(venv.data_dir, exist_ok=True)
     path = os.path.join(venv.data_dir, "installed_packages.txt")
     return path, path + ".lock"
-
-
-def _read_until(stream, marker: bytes) -> bytes:
-    seen = b""
-    while marker not in seen:
-        ready, _, _ = select.select([stream], [], [], 300)
-        assert ready, f"no {marker!r} in {seen!r}"
-        chunk = os.read(stream.fileno(), 4096)
-        assert chunk, f"output ended before {marker!r}: {seen!r}"
-        seen += chunk
-    return seen
 
 
 # An install's entry is still written (one append without the lock); a removal says it failed.
@@ -52,24 +40,16 @@ def test_interrupt_while_waiting_for_the_lock(sandbox, venv, program, tmp_path, 
         with open(path, "w", encoding="utf-8") as handle:
             handle.write("".join(name + "\n" for name in recorded))
     # Another run holding the lock: flock(1) holds it while its command runs, which says so.
-    holder = subprocess.Popen(["flock", lock, "sh", "-c", "echo held; exec sleep 600"],
-                              stdout=subprocess.PIPE, start_new_session=True)
-    process = None
-    try:
+    with started(["flock", lock, "sh", "-c", "echo held; exec sleep 600"], None, tmp_path,
+                 new_session=True) as holder:
         assert holder.stdout.readline() == b"held\n"
-        process = subprocess.Popen([program, *args], env=venv.env, cwd=str(tmp_path),
-                                   stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
-                                   stderr=subprocess.PIPE, start_new_session=True)
-        waited = _read_until(process.stderr, WAITING.format(path).encode())
-        # Ctrl-C reaches the whole process group, as from a terminal; SIGTERM the program alone.
-        (os.killpg if how == signal.SIGINT else os.kill)(process.pid, how)
-        out, err = process.communicate(timeout=120)
+        with started([program, *args], venv.env, tmp_path, new_session=True) as process:
+            waited = read_until(process.stderr, WAITING.format(path).encode(), limit=300)
+            # Ctrl-C reaches the whole process group, as from a terminal; SIGTERM the program
+            # alone.
+            (os.killpg if how == signal.SIGINT else os.kill)(process.pid, how)
+            out, err = process.communicate(timeout=120)
         assert holder.poll() is None  # it ended without waiting for the lock's release
-    finally:
-        for child in (process, holder):
-            if child is not None and child.poll() is None:
-                os.killpg(child.pid, signal.SIGKILL)
-                child.wait()
     assert process.returncode == 128 + how, out + err
     assert (waited + err).decode() == (
         WAITING.format(path) + (f"{failed} '{path}': interrupted while waiting for another run of "
@@ -172,7 +152,6 @@ def test_recorded_extra_uninstalls(venv, run_engine):
     assert installed.returncode == 0, installed.stdout + installed.stderr
     assert record(venv) == ["bundle-birch[postgres]"]
     result = run_engine("uninstall", venv=venv)
-    assert result.returncode == 0, result.stdout + result.stderr
-    assert screen(result.stdout) == "Uninstalling:\n\rbundle-birch[postgres] - Uninstalled!\n"
+    shows(result, "Uninstalling:\n\rbundle-birch[postgres] - Uninstalled!\n")
     assert "bundle-birch" not in venv.installed()
     assert record(venv) == []

@@ -7,12 +7,10 @@ from __future__ import annotations
 import os
 import select
 import signal
-import subprocess
 
 import pytest
 
-from engine_support import record
-from test_engine_signals import _children, _read_until
+from engine_support import ENDINGS, children, end, read_until, record, started
 
 CATALOGUE = [("tessel-enterprise", "base"), ("bundle-cedar", "bundle")]
 FIRST_FRAME = b"\rtessel-enterprise (version 1.0.0) .  "
@@ -63,39 +61,20 @@ def _ends(pid: int, limit: float = 20) -> bool:
         os.close(fd)
 
 
-# How the run is ended, and the status it ends with.
-ENDINGS = {
-    "ctrl-c": (signal.SIGINT, 130),   # to the program's process group, as a terminal does
-    "sigterm": (signal.SIGTERM, 143),  # to the program alone: docker stop, systemd, a CI runner
-    "sighup": (signal.SIGHUP, 129),
-}
-
-
 @pytest.mark.parametrize("how", list(ENDINGS))
 def test_no_process_of_the_run_outlives_it(sandbox, venv, program, tmp_path, how):
     sandbox.set_catalogue(CATALOGUE)
     fifo = _grandchild_stand_in(venv, tmp_path)
-    process = subprocess.Popen([program, "install", "-v", "1.0.0"], env=venv.env,
-                               cwd=str(tmp_path), stdin=subprocess.DEVNULL,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                               start_new_session=True)
     grandchild = None
-    try:
+    with started([program, "install", "-v", "1.0.0"], venv.env, tmp_path,
+                 new_session=True) as process:
         grandchild = _read_pid(fifo)
-        head = _read_until(process, FIRST_FRAME)
-        (pip,) = _children(process.pid)
-        signal_number, status = ENDINGS[how]
-        if how == "ctrl-c":
-            os.killpg(process.pid, signal_number)
-        else:
-            os.kill(process.pid, signal_number)
+        head = read_until(process.stdout, FIRST_FRAME)
+        (pip,) = children(process.pid)
+        end(process, how)
         out, err = process.communicate(timeout=120)
-    finally:
-        if process.poll() is None:
-            process.kill()
-            process.wait()
     try:
-        assert process.returncode == status, (head + out + err).decode()
+        assert process.returncode == ENDINGS[how][1], (head + out + err).decode()
         assert not os.path.exists(f"/proc/{pip}")
         assert _ends(grandchild), f"pip's own child {grandchild} outlived the run"
         assert b"Installing Bundles:" not in head + out
@@ -117,20 +96,13 @@ IGNORED = {
 def test_a_signal_ignored_at_start_stays_ignored(sandbox, venv, program, tmp_path, how):
     sandbox.set_catalogue([("bundle-cedar", "bundle")])
     launcher, signal_number = IGNORED[how]
-    process = subprocess.Popen([*launcher, program, "install", "-v", "1.0.0"], env=venv.env,
-                               cwd=str(tmp_path), stdin=subprocess.DEVNULL,
-                               stdout=subprocess.PIPE, stderr=subprocess.PIPE,
-                               start_new_session=True)
-    try:
-        head = _read_until(process, b"\rbundle-cedar .  ")
-        (pip,) = _children(process.pid)
+    with started([*launcher, program, "install", "-v", "1.0.0"], venv.env, tmp_path,
+                 new_session=True) as process:
+        head = read_until(process.stdout, b"\rbundle-cedar .  ")
+        (pip,) = children(process.pid)
         os.kill(process.pid, signal_number)
         os.killpg(pip, signal_number)
         out, err = process.communicate(timeout=300)
-    finally:
-        if process.poll() is None:
-            process.kill()
-            process.wait()
     stdout = (head + out).decode()
     assert process.returncode == 0, stdout + err.decode()
     assert "\rbundle-cedar - Installed!\n" in stdout

@@ -14,7 +14,7 @@ import threading
 
 import pytest
 
-from engine_support import SUCCESS, WARNING, screen, run_engine  # noqa: F401  (run_engine is a fixture)
+from engine_support import SUCCESS, WARNING, screen, shows, run_engine  # noqa: F401 (a fixture)
 
 sys.path.insert(0, os.path.join(os.path.dirname(__file__), "..", "..", "sandbox"))
 import wheels  # noqa: E402
@@ -168,10 +168,8 @@ def test_an_index_that_asks_for_credentials_is_named_once_after_the_summary(
         del venv.env["PIP_NO_INPUT"]
     result = run_engine(*args, venv=venv, timeout=120)
     action = args[0]
-    assert result.returncode == 1, result.stdout + result.stderr
-    assert screen(result.stdout) == (f"\n{action.capitalize()}ing Bundles:\n\rbundle-alder - "
-                                     f"{FAILED[action]}\n" + WARNING[action] + CREDENTIALS), \
-        result.stdout + result.stderr
+    shows(result, f"\n{action.capitalize()}ing Bundles:\n\rbundle-alder - {FAILED[action]}\n"
+          + WARNING[action] + CREDENTIALS, status=1)
     assert sandbox.requests()["index"], "pip never asked the index"
 
 

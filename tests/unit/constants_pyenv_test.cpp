@@ -12,7 +12,7 @@
 #include <set>
 #include <string>
 
-#include "scoped_env.hpp"
+#include "test_support.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/process.hpp"
 #include "tessel_installer/pyenv.hpp"
@@ -25,6 +25,8 @@ using tessel_installer::RuntimeError;
 namespace {
 
 using tessel_test::ScopedEnv;
+using tessel_test::write_file;
+using tessel_test::write_script;
 
 const char* const kBasePython = "/usr/bin/python3";
 
@@ -35,17 +37,6 @@ protected:
         GTEST_SKIP() << "needs real Linux venvs and /bin/sh stand-in interpreters; "
                         "pyenv_windows_test covers discovery on Windows, the end-to-end leg the queries";
 #endif
-        dir_ = tessel_test::make_temp_dir("tessel-pyenv");
-        ASSERT_FALSE(dir_.empty());
-    }
-    void TearDown() override {
-        if (!HasFailure()) fs::remove_all(dir_);
-    }
-
-    void executable(const fs::path& path, const std::string& body) {
-        fs::create_directories(path.parent_path());
-        std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
-        fs::permissions(path, fs::perms(0755));
     }
 
     // A real venv of the base interpreter, without pip (the fast kind).
@@ -64,7 +55,8 @@ protected:
         return done.out;
     }
 
-    fs::path dir_;
+    const tessel_test::TempDir temp_{"tessel-pyenv"};
+    const fs::path dir_ = temp_.path();
     ScopedEnv env_;
 };
 
@@ -73,10 +65,10 @@ TEST_F(PyenvTest, InterpreterDiscovery) {
     fs::create_directories(dir_ / "only-python");
     fs::create_directories(dir_ / "only-python3");
     fs::create_directories(dir_ / "empty");
-    executable(dir_ / "both" / "python", "exit 0");
-    executable(dir_ / "both" / "python3", "exit 0");
-    executable(dir_ / "only-python" / "python", "exit 0");
-    executable(dir_ / "only-python3" / "python3", "exit 0");
+    write_script(dir_ / "both" / "python", "exit 0");
+    write_script(dir_ / "both" / "python3", "exit 0");
+    write_script(dir_ / "only-python" / "python", "exit 0");
+    write_script(dir_ / "only-python3" / "python3", "exit 0");
     const std::string both = (dir_ / "both").string();
     const std::string only_python = (dir_ / "only-python").string();
     const std::string only_python3 = (dir_ / "only-python3").string();
@@ -225,8 +217,7 @@ TEST_F(PyenvTest, PipVersionAgreesWithImportlibMetadata) {
             }
         }
         for (const Entry& e : c.entries) {
-            fs::create_directories(e.file.parent_path());
-            std::ofstream(e.file) << "Metadata-Version: 2.1\n" << e.text;
+            write_file(e.file, "Metadata-Version: 2.1\n" + e.text);
         }
         const std::string expected = oracle(
             python,
@@ -388,8 +379,7 @@ TEST_F(PyenvTest, InventoryAgreesWithImportlibMetadataInEveryLayout) {
             if (auto at = text.find("@EXTRA@"); at != std::string::npos) {
                 text.replace(at, 7, extra.string());
             }
-            fs::create_directories(path.parent_path());
-            std::ofstream(path, std::ios::binary) << text;
+            write_file(path, text);
         }
         if (!c.prepare.empty()) {
             auto done = platform::run({python.string(), "-c", c.prepare, site, extra.string()},
@@ -465,7 +455,7 @@ TEST_F(PyenvTest, MisbehavingInterpreters) {
     };
     for (const Case& c : cases) {
         fs::path venv = dir_ / (std::string("fake-") + c.what);
-        executable(venv / "bin" / "python", c.body);
+        write_script(venv / "bin" / "python", c.body);
         env_.set("VIRTUAL_ENV", venv.string());
         for (int op = 0; op < 2; ++op) {
             try {

@@ -18,7 +18,7 @@
 #include <gtest/gtest.h>
 
 #include "fake_child.hpp"
-#include "scoped_env.hpp"
+#include "test_support.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/installation/engine.hpp"
 #include "tessel_installer/platform/signals.hpp"
@@ -44,19 +44,12 @@ using Calls = std::vector<Words>;
 //   "lookup-interrupt"    Ctrl-C arrives during the version look-up.
 class FakeEnvironment final : public installer::Children {
 public:
-    FakeEnvironment() : root_(tessel_test::make_temp_dir("tessel-engine")) {
-        if (root_.empty()) throw std::runtime_error("no temporary directory");
+    FakeEnvironment() {
         env_.set("XDG_DATA_HOME", (root_ / "data").string());
         env_.set("LOCALAPPDATA", (root_ / "data").string());
     }
     FakeEnvironment(const FakeEnvironment&) = delete;
     FakeEnvironment& operator=(const FakeEnvironment&) = delete;
-    ~FakeEnvironment() override {
-        if (!::testing::Test::HasFailure()) {
-            std::error_code ignored;
-            fs::remove_all(root_, ignored);
-        }
-    }
 
     const fs::path& root() const { return root_; }
     void rule(const std::string& name, const std::string& behaviour) { rules_[name] = behaviour; }
@@ -79,17 +72,11 @@ public:
         return root_ / "data" / "Tessel-Installer" / "installed_packages.txt";
 #endif
     }
-    void write_record(const std::string& text) const {
-        fs::create_directories(record_path().parent_path());
-        std::ofstream(record_path(), std::ios::binary) << text;
-    }
+    void write_record(const std::string& text) const { tessel_test::write_file(record_path(), text); }
     // The record's lines, or none when the file does not exist.
     std::optional<std::string> record() const {
         if (!fs::exists(record_path())) return std::nullopt;
-        std::ifstream in(record_path(), std::ios::binary);
-        std::ostringstream text;
-        text << in.rdbuf();
-        std::string lines = text.str();
+        std::string lines = tessel_test::read_file(record_path());
         for (std::size_t at; (at = lines.find("\r\n")) != std::string::npos;) lines.erase(at, 1);
         return lines;
     }
@@ -163,7 +150,8 @@ private:
         return found == rules_.end() ? std::string() : found->second;
     }
 
-    fs::path root_;
+    const tessel_test::TempDir temp_{"tessel-engine"};
+    const fs::path root_ = temp_.path();
     tessel_test::ScopedEnv env_;
     std::map<std::string, std::string> rules_;
     std::vector<pyenv::Distribution> site_;

@@ -60,22 +60,16 @@ struct Recorder {
             calls.push_back("uninstall_packages(debug=" + text_of(r.debug) + ")");
             return status;
         };
-        ops.list_packages = [this] {
-            calls.push_back("list_packages()");
-            return status;
+        const auto without_arguments = [this](const char* call) {
+            return [this, call] {
+                calls.push_back(call);
+                return status;
+            };
         };
-        ops.print_check_results = [this] {
-            calls.push_back("print_check_results()");
-            return status;
-        };
-        ops.list_packages_json = [this] {
-            calls.push_back("list_packages_json()");
-            return status;
-        };
-        ops.print_check_results_json = [this] {
-            calls.push_back("print_check_results_json()");
-            return status;
-        };
+        ops.list_packages = without_arguments("list_packages()");
+        ops.print_check_results = without_arguments("print_check_results()");
+        ops.list_packages_json = without_arguments("list_packages_json()");
+        ops.print_check_results_json = without_arguments("print_check_results_json()");
         ops.install_interrupt_handlers = [this] { calls.push_back("install_interrupt_handlers()"); };
         ops.pending_interrupt = [] { return 0; };
         return ops;
@@ -109,8 +103,20 @@ std::string shown(const std::vector<std::string>& arguments) {
     return text;
 }
 
+// A line that only prints `text` (a help, the version): status 0, nothing on standard error, and
+// no operation called.
+void expect_only_prints(const std::vector<std::string>& arguments, const std::string& text) {
+    const Outcome result = invoke(arguments);
+    EXPECT_EQ(result.status, 0) << shown(arguments);
+    EXPECT_EQ(result.out, text) << shown(arguments);
+    EXPECT_EQ(result.err, "") << shown(arguments);
+    EXPECT_TRUE(result.calls.empty()) << shown(arguments);
+}
+
 constexpr const char* kInstallDefaults =
     "install_packages(package=none, options=none, debug=false, version=none, upgrade=false)";
+constexpr const char* kInstallVersion =
+    "install_packages(package=none, options=none, debug=false, version='1.2.3', upgrade=false)";
 constexpr const char* kDownloadOut =
     "download_packages(package=none, python_version=none, platform=none, folder='out', "
     "version=none, options=none, debug=false)";
@@ -127,14 +133,10 @@ TEST(FrontdoorDispatch, EachLineReachesOneOperationWithExactlyTheGivenValues) {
         {{"install", "--package", "bundle-alder", "--version", "1.2.3"},
          "install_packages(package='bundle-alder', options=none, debug=false, version='1.2.3', "
          "upgrade=false)"},
-        {{"install", "-v", "1.2.3"},
-         "install_packages(package=none, options=none, debug=false, version='1.2.3', upgrade=false)"},
-        {{"install", "--version=1.2.3"},
-         "install_packages(package=none, options=none, debug=false, version='1.2.3', upgrade=false)"},
-        {{"install", "-v1.2.3"},
-         "install_packages(package=none, options=none, debug=false, version='1.2.3', upgrade=false)"},
-        {{"install", "-v=1.2.3"},
-         "install_packages(package=none, options=none, debug=false, version='1.2.3', upgrade=false)"},
+        {{"install", "-v", "1.2.3"}, kInstallVersion},
+        {{"install", "--version=1.2.3"}, kInstallVersion},
+        {{"install", "-v1.2.3"}, kInstallVersion},
+        {{"install", "-v=1.2.3"}, kInstallVersion},
         {{"install", "-uv", "1.2.3"},
          "install_packages(package=none, options=none, debug=false, version='1.2.3', upgrade=true)"},
         {{"install", "--upgrade", "--debug", "--debug"},
@@ -494,11 +496,7 @@ TEST(FrontdoorHelp, AnEmptyLineOrALoneDoubleDashPrintsTheTopLevelHelp) {
     for (const std::vector<std::string>& same :
          {std::vector<std::string>{"--"}, {"-h"}, {"--help"}, {"--he"}, {"-h", "install"},
           {"foo", "--help"}, {"--bogus", "-h"}}) {
-        const Outcome result = invoke(same);
-        EXPECT_EQ(result.status, 0) << shown(same);
-        EXPECT_EQ(result.out, empty.out) << shown(same);
-        EXPECT_EQ(result.err, "") << shown(same);
-        EXPECT_TRUE(result.calls.empty()) << shown(same);
+        expect_only_prints(same, empty.out);
     }
 }
 
@@ -579,13 +577,7 @@ TEST(FrontdoorHelp, HelpWinsOverUsageErrorsAndOverTheRequiredFolder) {
         {{"install", "--package", "-h"}, install_help},
         {{"install", "-uh"}, install_help},
     };
-    for (const auto& [arguments, help] : cases) {
-        const Outcome result = invoke(arguments);
-        EXPECT_EQ(result.status, 0) << shown(arguments);
-        EXPECT_EQ(result.out, help) << shown(arguments);
-        EXPECT_EQ(result.err, "") << shown(arguments);
-        EXPECT_TRUE(result.calls.empty()) << shown(arguments);
-    }
+    for (const auto& [arguments, help] : cases) expect_only_prints(arguments, help);
     // After "--" a help option is only an unexpected argument.
     const Outcome late = invoke({"install", "--", "--help"});
     EXPECT_EQ(late.status, 2);
@@ -599,11 +591,7 @@ TEST(FrontdoorVersion, TheTopLevelVersionPrintsTheProgramsVersionInsteadOfRunnin
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{"--version"}, {"--vers"}, {"--version", "install"},
           {"--version", "--"}}) {
-        const Outcome result = invoke(arguments);
-        EXPECT_EQ(result.status, 0) << shown(arguments);
-        EXPECT_EQ(result.out, line) << shown(arguments);
-        EXPECT_EQ(result.err, "") << shown(arguments);
-        EXPECT_TRUE(result.calls.empty()) << shown(arguments);
+        expect_only_prints(arguments, line);
     }
     EXPECT_EQ(invoke({"--version", "--help"}).out, invoke({"--help"}).out);
     EXPECT_EQ(invoke({"--version", "download"}).status, 2);  // still a line with a usage error

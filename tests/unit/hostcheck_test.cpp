@@ -11,7 +11,7 @@
 #include <string>
 #include <vector>
 
-#include "scoped_env.hpp"
+#include "test_support.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/process.hpp"
 #include "tessel_installer/utils/hostcheck/hostcheck.hpp"
@@ -206,15 +206,11 @@ protected:
         GTEST_SKIP() << "needs the machine's real Python, and there is no Windows Python under wine; "
                         "the end-to-end leg runs check-requirements with the stand-in python.exe";
 #endif
-        dir_ = tessel_test::make_temp_dir("tessel-hostcheck");
-        ASSERT_FALSE(dir_.empty());
         env_.set("VIRTUAL_ENV", std::nullopt);
         env_.set("CONDA_PREFIX", std::nullopt);
     }
-    void TearDown() override {
-        if (!HasFailure()) fs::remove_all(dir_);
-    }
-    fs::path dir_;
+    const tessel_test::TempDir temp_{"tessel-hostcheck"};
+    const fs::path dir_ = temp_.path();
     ScopedEnv env_;
 };
 

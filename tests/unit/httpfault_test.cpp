@@ -2,10 +2,7 @@
 #include "tessel_installer/utils/httpfault/httpfault.hpp"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <string>
@@ -14,6 +11,7 @@
 
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/utils/httpfault/error_detail.hpp"
+#include "test_support.hpp"
 
 namespace fs = std::filesystem;
 namespace hf = tessel_installer::httpfault;
@@ -136,38 +134,29 @@ TEST(HttpfaultTest, DetailNotationMatchesPython) {
         R"(-9223372036854775808)",
         R"({"": ""})",
     };
-    char pattern[] = "/tmp/tessel-httpfault-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const fs::path input = fs::path(pattern) / "bodies.jsonl";
+    const tessel_test::TempDir dir("tessel-httpfault");
+    const fs::path input = dir.path() / "bodies.jsonl";
     {
         std::ofstream out(input, std::ios::binary);
         for (const auto& body : bodies)
             out << body << '\n';
     }
-    const std::string command =
+    const auto out = tessel_test::command_output(
         "/usr/bin/python3 -c \"import json,sys\n"
         "for line in open(sys.argv[1], encoding='utf-8'):\n"
         "    sys.stdout.buffer.write(repr(json.loads(line)).encode('utf-8') + b'\\0')\" " +
-        input.string();
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ASSERT_NE(pipe, nullptr);
-    std::string out;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, n);
-    ASSERT_EQ(::pclose(pipe), 0);
+        input.string());
+    ASSERT_TRUE(out.has_value());
 
     std::vector<std::string> expected;
-    for (size_t start = 0, end; (end = out.find('\0', start)) != std::string::npos;
+    for (size_t start = 0, end; (end = out->find('\0', start)) != std::string::npos;
          start = end + 1) {
-        expected.push_back(out.substr(start, end - start));
+        expected.push_back(out->substr(start, end - start));
     }
     ASSERT_EQ(expected.size(), bodies.size());
     for (size_t i = 0; i < bodies.size(); ++i) {
         EXPECT_EQ(hf::detail::render_error_detail(bodies[i]), expected[i]) << bodies[i];
     }
-    fs::remove_all(pattern);
 }
 
 }  // namespace

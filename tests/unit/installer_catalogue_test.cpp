@@ -17,7 +17,7 @@
 
 #include <gtest/gtest.h>
 
-#include "captured_stdout.hpp"
+#include "test_support.hpp"
 #include "tessel_installer/config.hpp"
 #include "tessel_installer/installation/catalogue.hpp"
 #include "tessel_installer/installation/engine.hpp"
@@ -25,7 +25,7 @@
 namespace tessel_installer::installer {
 namespace {
 
-using testing::CapturedStdout;
+using tessel_test::CapturedStdout;
 
 PackageKinds kinds(std::initializer_list<std::pair<std::string, std::string>> items) {
     PackageKinds out;

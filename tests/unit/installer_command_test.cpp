@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "scoped_env.hpp"
+#include "test_support.hpp"
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/installation/engine.hpp"
@@ -140,16 +140,10 @@ TEST(DownloadOptions, OnlyBinaryOnceRightAfterTheDestination) {
 
 class WheelFolder : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root_ = tessel_test::make_temp_dir("tessel-wheels");
-        ASSERT_FALSE(root_.empty());
-    }
-    void TearDown() override {
-        if (!HasFailure()) fs::remove_all(root_);
-    }
     void touch(const std::string& name) { std::ofstream(root_ / name) << "x"; }
 
-    fs::path root_;
+    const tessel_test::TempDir temp_{"tessel-wheels"};
+    const fs::path root_ = temp_.path();
 };
 
 TEST_F(WheelFolder, ListsOnlyVisibleWheelEntriesDirectlyInside) {

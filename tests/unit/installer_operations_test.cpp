@@ -8,7 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "captured_stdout.hpp"
+#include "test_support.hpp"
 #include "engine_fake.hpp"
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/errors.hpp"
@@ -21,7 +21,7 @@ namespace {
 
 namespace fs = std::filesystem;
 using testing::Calls;
-using testing::CapturedStdout;
+using tessel_test::CapturedStdout;
 using testing::FakeEnvironment;
 using testing::Words;
 

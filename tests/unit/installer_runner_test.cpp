@@ -11,7 +11,6 @@
 #include <gtest/gtest.h>
 #include <nlohmann/json.hpp>
 
-#include "captured_stdout.hpp"
 #include "engine_fake.hpp"
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/errors.hpp"
@@ -22,7 +21,7 @@ namespace tessel_installer::installer {
 namespace {
 
 using testing::Calls;
-using testing::CapturedStdout;
+using tessel_test::CapturedStdout;
 using testing::FakeEnvironment;
 using testing::Words;
 
@@ -383,11 +382,7 @@ TEST(PipRunner, ReportOutcomesAndDryRunLines) {
 // and no later package or look-up starts.
 class Interrupts : public ::testing::Test {
 protected:
-    void SetUp() override {
-        platform::install_interrupt_handlers();
-        platform::clear_pending_interrupt();
-    }
-    void TearDown() override { platform::clear_pending_interrupt(); }
+    const tessel_test::InterruptHandlers handlers_;
 };
 
 TEST_F(Interrupts, CtrlCDuringAnInstallStopsAfterThatChild) {

@@ -8,8 +8,7 @@
 
 #include <gtest/gtest.h>
 
-#include "captured_stdout.hpp"
-#include "scoped_env.hpp"
+#include "test_support.hpp"
 #include "tessel_installer/installation/engine.hpp"
 #include "tessel_installer/installation/trust_store.hpp"
 #include "tessel_installer/platform/process.hpp"
@@ -108,7 +107,7 @@ TEST(TrustStore, ThePrivateAuthorityIsTakenFromEachPlacePipUsersUse) {
         ASSERT_EQ(started.returncode, 0) << started.err;
         CatalogueRequest request;
         request.url = "https://127.0.0.1:" + started.out.substr(0, started.out.find('\n')) + "/";
-        testing::CapturedStdout out;
+        tessel_test::CapturedStdout out;
         const auto packages = _get_accessible_packages(request);
         const std::string notice = out.text();
         EXPECT_EQ(packages.has_value(), c.fetched) << c.variable << "=" << c.value << ": " << notice;

@@ -23,12 +23,15 @@
 #include <vector>
 
 #include "tessel_installer/errors.hpp"
+#include "test_support.hpp"
 
 namespace fs = std::filesystem;
 namespace lf = tessel_installer::ledgerfile;
 using tessel_installer::FileNotFoundError;
 using tessel_installer::OSError;
 using tessel_installer::ValueError;
+using tessel_test::read_file;
+using tessel_test::write_file;
 
 namespace {
 
@@ -41,17 +44,6 @@ namespace {
     }
     return false;
 }();
-
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_file(const fs::path& path, const std::string& content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream out(path, std::ios::binary | std::ios::trunc);
-    out << content;
-}
 
 std::vector<std::string> names_in(const fs::path& dir) {
     std::vector<std::string> names;
@@ -74,31 +66,26 @@ int in_child(Body body) {
 // Every test gets a fresh directory as XDG_DATA_HOME; it is kept when the test fails.
 class LedgerfileTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        std::string pattern = (fs::temp_directory_path() / "tessel-ledger-XXXXXX").string();
-        ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-        root_ = pattern;
-        if (const char* old = std::getenv("XDG_DATA_HOME")) old_xdg_ = old;
-        ::setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
-    }
-    void TearDown() override {
-        if (old_xdg_) {
-            ::setenv("XDG_DATA_HOME", old_xdg_->c_str(), 1);
-        } else {
-            ::unsetenv("XDG_DATA_HOME");
-        }
-        if (HasFailure()) {
-            std::fprintf(stderr, "kept %s\n", root_.c_str());
-        } else {
-            fs::remove_all(root_);
-        }
-    }
+    void SetUp() override { env_.set("XDG_DATA_HOME", (root_ / "data").string()); }
 
     fs::path dir() const { return root_ / "data" / "Tessel-Installer"; }
     fs::path record() const { return dir() / "installed_packages.txt"; }
 
-    fs::path root_;
-    std::optional<std::string> old_xdg_;
+    // A copy of this program in a directory of its own, standing for the installed program, with
+    // the per-user directory made impossible to create: a plain file where its parent should be.
+    fs::path program_copy_without_user_dir() {
+        write_file(root_ / "blocker", "");
+        env_.set("XDG_DATA_HOME", (root_ / "blocker" / "data").string());
+        fs::create_directories(root_ / "program");
+        const fs::path copy = root_ / "program" / "ledgerfile_test";
+        fs::copy_file("/proc/self/exe", copy);
+        ::chmod(copy.c_str(), 0755);
+        return copy;
+    }
+
+    const tessel_test::TempDir temp_{"tessel-ledger"};
+    const fs::path root_ = temp_.path();
+    tessel_test::ScopedEnv env_;
 };
 
 TEST_F(LedgerfileTest, StorageDirFollowsXdgDataHome) {
@@ -382,27 +369,18 @@ TEST_F(LedgerfileTest, ConcurrentRunsLoseNoEntry) {
 }
 
 TEST_F(LedgerfileTest, UncreatableUserDirFallsBackToProgramDir) {
-    // A plain file where the data directory's parent should be makes its creation fail.
-    write_file(root_ / "blocker", "");
-    ::setenv("XDG_DATA_HOME", (root_ / "blocker" / "data").c_str(), 1);
-
-    // A copy of this program in a directory of our own stands for the installed program.
-    const fs::path program_dir = root_ / "program";
-    fs::create_directories(program_dir);
-    const fs::path copy = program_dir / "ledgerfile_test";
-    fs::copy_file("/proc/self/exe", copy);
-    fs::permissions(copy, fs::perms::owner_all);
+    const fs::path copy = program_copy_without_user_dir();
     const int status = in_child([&copy] {
         ::setenv("TESSEL_LEDGER_TEST_STORE", "bundle-alder", 1);
         ::execl(copy.c_str(), copy.c_str(), static_cast<char*>(nullptr));
         return 127;
     });
     ASSERT_EQ(status, 0);
-    EXPECT_EQ(read_file(program_dir / "installed_packages.txt"), "bundle-alder\n");
+    EXPECT_EQ(read_file(root_ / "program" / "installed_packages.txt"), "bundle-alder\n");
 
     // Reading looks only in the per-user directory.
     EXPECT_EQ(lf::read_stored_packages(), std::nullopt);
-    ::setenv("XDG_DATA_HOME", (root_ / "data").c_str(), 1);
+    env_.set("XDG_DATA_HOME", (root_ / "data").string());
     write_file(record(), "tessel-enterprise\n");
     EXPECT_EQ(lf::read_stored_packages(), std::set<std::string>{"tessel-enterprise"});
 }
@@ -415,14 +393,9 @@ bool drop_privileges() {
 }
 
 TEST_F(LedgerfileTest, NothingWritableStoresNothingSilently) {
-    write_file(root_ / "blocker", "");
-    ::setenv("XDG_DATA_HOME", (root_ / "blocker" / "data").c_str(), 1);
-    const fs::path program_dir = root_ / "program";
-    fs::create_directories(program_dir);
-    const fs::path copy = program_dir / "ledgerfile_test";
-    fs::copy_file("/proc/self/exe", copy);
+    const fs::path copy = program_copy_without_user_dir();
+    const fs::path program_dir = copy.parent_path();
     ::chmod(root_.c_str(), 0755);
-    ::chmod(copy.c_str(), 0755);
     ::chmod(program_dir.c_str(), 0555);  // the program's directory is not ours to write
     const fs::path errors = root_ / "stderr.txt";
 

@@ -15,7 +15,7 @@
 #include <utility>
 #include <vector>
 
-#include "scoped_env.hpp"
+#include "test_support.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/process.hpp"
 #include "tessel_installer/utils/pkgkit/pkgkit.hpp"
@@ -27,6 +27,7 @@ namespace pkgkit = tessel_installer::pkgkit;
 namespace {
 
 using tessel_test::ScopedEnv;
+using tessel_test::write_file;
 
 class InventoryTest : public ::testing::Test {
 protected:
@@ -35,26 +36,17 @@ protected:
         GTEST_SKIP() << "needs a real Linux venv and /bin/sh stand-in interpreters; under wine the "
                         "Windows end-to-end leg reads the inventory from the stand-in python.exe";
 #endif
-        dir_ = tessel_test::make_temp_dir("tessel-inventory");
-        ASSERT_FALSE(dir_.empty());
         env_.set("CONDA_PREFIX", std::nullopt);
-    }
-    void TearDown() override {
-        if (!HasFailure()) fs::remove_all(dir_);
-    }
-
-    static void write(const fs::path& path, const std::string& text) {
-        fs::create_directories(path.parent_path());
-        std::ofstream(path, std::ios::binary) << text;
     }
 
     static void dist_info(const fs::path& site, const std::string& dir_name, const std::string& name,
                           const std::string& version) {
-        write(site / dir_name / "METADATA",
-              "Metadata-Version: 2.1\nName: " + name + "\nVersion: " + version + "\n\nbody\n");
+        write_file(site / dir_name / "METADATA",
+                   "Metadata-Version: 2.1\nName: " + name + "\nVersion: " + version + "\n\nbody\n");
     }
 
-    fs::path dir_;
+    const tessel_test::TempDir temp_{"tessel-inventory"};
+    const fs::path dir_ = temp_.path();
     ScopedEnv env_;
 };
 
@@ -97,10 +89,10 @@ TEST_F(InventoryTest, MatchesImportlibMetadataInARealVenv) {
 
     dist_info(site, "Twice_Pkg-1.0.dist-info", "Twice_Pkg", "1.0");
     dist_info(site, "bundle_alder-2.1.0.dist-info", "bundle_Alder", "2.1.0");
-    write(site / "Legacy.Thing-0.5-py3.11.egg-info" / "PKG-INFO",
-          "Metadata-Version: 1.1\nName: Legacy.Thing\nVersion: 0.5\n");
+    write_file(site / "Legacy.Thing-0.5-py3.11.egg-info" / "PKG-INFO",
+               "Metadata-Version: 1.1\nName: Legacy.Thing\nVersion: 0.5\n");
     dist_info(extra, "Twice_Pkg-2.0.dist-info", "Twice_Pkg", "2.0.post1+local");
-    write(site / "zz-extra.pth", extra.string() + "\n");
+    write_file(site / "zz-extra.pth", extra.string() + "\n");
     env_.set("VIRTUAL_ENV", venv.string());
     // PYTHONPATH is part of the environment the user runs in (isolated mode would drop it).
     dist_info(dir_ / "pythonpath", "From_PythonPath-0.1.dist-info", "From_PythonPath", "0.1");
@@ -151,8 +143,9 @@ TEST_F(InventoryTest, IncompleteAndUnusualMetadata) {
         {python.string(), "-c", "import sysconfig; print(sysconfig.get_paths()['purelib'], end='')"},
         {platform::Stream::Capture, platform::Stream::Capture});
     const fs::path site = site_query.out;
-    write(site / "noname-1.0.dist-info" / "METADATA", "Metadata-Version: 2.1\nVersion: 1.0\n");
-    write(site / "noversion-1.0.dist-info" / "METADATA", "Metadata-Version: 2.1\nName: NoVersion\n");
+    write_file(site / "noname-1.0.dist-info" / "METADATA", "Metadata-Version: 2.1\nVersion: 1.0\n");
+    write_file(site / "noversion-1.0.dist-info" / "METADATA",
+               "Metadata-Version: 2.1\nName: NoVersion\n");
     fs::create_directories(site / "empty-1.0.dist-info");
     dist_info(site, "caf-1.0.dist-info", "Caf\xc3\xa9:Odd 12", "1.0");
     env_.set("VIRTUAL_ENV", venv.string());
@@ -172,21 +165,18 @@ protected:
         if (IsSkipped()) return;
         // A stand-in interpreter: records its arguments, prints the prepared output, exits with
         // the prepared status.
-        fs::path python = dir_ / "venv" / "bin" / "python";
-        write(python,
-              "#!/bin/sh\n"
-              "d=$(dirname \"$0\")\n"
-              "printf '%s\\n' \"$@\" > \"$d/args\"\n"
-              "cat \"$d/out\"\n"
-              "echo 'pip noise on stderr' >&2\n"
-              "exit $(cat \"$d/status\")\n");
-        fs::permissions(python, fs::perms(0755));
+        tessel_test::write_script(dir_ / "venv" / "bin" / "python",
+                                  "d=$(dirname \"$0\")\n"
+                                  "printf '%s\\n' \"$@\" > \"$d/args\"\n"
+                                  "cat \"$d/out\"\n"
+                                  "echo 'pip noise on stderr' >&2\n"
+                                  "exit $(cat \"$d/status\")");
         env_.set("VIRTUAL_ENV", (dir_ / "venv").string());
     }
 
     void prepare(const std::string& out, int status) {
-        write(dir_ / "venv" / "bin" / "out", out);
-        write(dir_ / "venv" / "bin" / "status", std::to_string(status));
+        write_file(dir_ / "venv" / "bin" / "out", out);
+        write_file(dir_ / "venv" / "bin" / "status", std::to_string(status));
     }
 
     std::string recorded_args() {

@@ -2,8 +2,6 @@
 #include "tessel_installer/platform/paths.hpp"
 
 #include <gtest/gtest.h>
-#include <sys/wait.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -12,7 +10,7 @@
 #include <string>
 #include <vector>
 
-#include "scoped_env.hpp"
+#include "test_support.hpp"
 
 namespace fs = std::filesystem;
 using tessel_installer::platform::executable_dir;
@@ -34,20 +32,11 @@ constexpr const char* kAuthor = "Mirralune";
 
 // What pip's platformdirs answers in a real child that inherits our environment.
 std::string oracle_user_data_dir() {
-    const char* command =
-        "/usr/bin/python3 -c \"import sys; from pip._vendor import platformdirs; "
-        "sys.stdout.write(platformdirs.user_data_dir(appname='Tessel-Installer', "
-        "appauthor='Mirralune'))\"";
-    FILE* pipe = ::popen(command, "r");
-    if (pipe == nullptr) return "<popen failed>";
-    std::string out;
-    char buffer[512];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, n);
-    const int status = ::pclose(pipe);
-    if (!WIFEXITED(status) || WEXITSTATUS(status) != 0) return "<oracle failed>";
-    return out;
+    return tessel_test::command_output(
+               "/usr/bin/python3 -c \"import sys; from pip._vendor import platformdirs; "
+               "sys.stdout.write(platformdirs.user_data_dir(appname='Tessel-Installer', "
+               "appauthor='Mirralune'))\"")
+        .value_or("<oracle failed>");
 }
 
 struct DirCase {
@@ -109,14 +98,11 @@ TEST(PlatformPathsTest, UserDataDirWithoutHomeUsesPasswordDatabase) {
 }
 
 TEST(PlatformPathsTest, UserDataDirIsOnlyComputed) {
-    char pattern[] = "/tmp/tessel-paths-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const fs::path root(pattern);
+    const tessel_test::TempDir root("tessel-paths");
     tessel_test::ScopedEnv env;
-    env.set("XDG_DATA_HOME", (root / "not-yet").string());
-    EXPECT_EQ(user_data_dir(kApp, kAuthor), root / "not-yet" / kApp);
-    EXPECT_FALSE(fs::exists(root / "not-yet"));
-    fs::remove_all(root);
+    env.set("XDG_DATA_HOME", (root.path() / "not-yet").string());
+    EXPECT_EQ(user_data_dir(kApp, kAuthor), root.path() / "not-yet" / kApp);
+    EXPECT_FALSE(fs::exists(root.path() / "not-yet"));
 }
 
 TEST(PlatformPathsTest, ExecutableDirHoldsThisTestThroughALink) {
@@ -125,24 +111,14 @@ TEST(PlatformPathsTest, ExecutableDirHoldsThisTestThroughALink) {
     EXPECT_TRUE(fs::exists(dir / "platform_paths_test")) << dir;
 
     // Started through a symbolic link elsewhere, a child still reports the real directory.
-    char pattern[] = "/tmp/tessel-paths-XXXXXX";
-    ASSERT_NE(::mkdtemp(pattern), nullptr);
-    const fs::path root(pattern);
-    const fs::path link = root / "linked-test";
+    const tessel_test::TempDir root("tessel-paths");
+    const fs::path link = root.path() / "linked-test";
     fs::create_symlink(dir / "platform_paths_test", link);
-    const std::string command = link.string() + " 2>/dev/null";
-    ::setenv("TESSEL_PRINT_EXECUTABLE_DIR", "1", 1);
-    FILE* pipe = ::popen(command.c_str(), "r");
-    ::unsetenv("TESSEL_PRINT_EXECUTABLE_DIR");
-    ASSERT_NE(pipe, nullptr);
-    std::string out;
-    char buffer[4096];
-    size_t n = 0;
-    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0)
-        out.append(buffer, n);
-    ::pclose(pipe);
-    EXPECT_NE(out.find("executable_dir=" + dir.string() + "\n"), std::string::npos) << out;
-    fs::remove_all(root);
+    tessel_test::ScopedEnv env;
+    env.set("TESSEL_PRINT_EXECUTABLE_DIR", "1");
+    const auto out = tessel_test::command_output(link.string() + " 2>/dev/null");
+    ASSERT_TRUE(out.has_value());
+    EXPECT_NE(out->find("executable_dir=" + dir.string() + "\n"), std::string::npos) << *out;
 }
 
 }  // namespace

@@ -15,10 +15,10 @@
 #include <string>
 #include <vector>
 
-#include "scoped_env.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/process.hpp"
 #include "tessel_installer/platform/signals.hpp"
+#include "test_support.hpp"
 
 namespace fs = std::filesystem;
 using namespace std::chrono_literals;
@@ -28,27 +28,14 @@ using tessel_installer::platform::Process;
 using tessel_installer::platform::run;
 using tessel_installer::platform::SpawnOptions;
 using tessel_installer::platform::Stream;
+using tessel_test::write_script;
 
 namespace {
 
 class ProcessTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = tessel_test::make_temp_dir("tessel-proc");
-        ASSERT_FALSE(dir_.empty());
-    }
-    void TearDown() override {
-        if (!HasFailure()) fs::remove_all(dir_);  // kept on failure, for a look
-    }
-
-    fs::path write_script(const fs::path& path, const std::string& body, bool executable = true) {
-        fs::create_directories(path.parent_path());
-        std::ofstream(path) << "#!/bin/sh\n" << body << "\n";
-        fs::permissions(path, executable ? fs::perms(0755) : fs::perms(0644));
-        return path;
-    }
-
-    fs::path dir_;
+    const tessel_test::TempDir temp_{"tessel-proc"};
+    const fs::path dir_ = temp_.path();
 };
 
 const SpawnOptions kCaptureBoth{Stream::Capture, Stream::Capture};
@@ -227,12 +214,7 @@ TEST_F(ProcessTest, EnvironmentAndWorkingDirectoryAreInherited) {
 // A signal that reaches us while we wait ends the timed wait early, so the caller can look at its
 // interrupt flag; the child is left running.
 TEST_F(ProcessTest, ATimedWaitReturnsWhenWeAreInterrupted) {
-    namespace platform = tessel_installer::platform;
-    struct sigaction old_int {}, old_term {};
-    ::sigaction(SIGINT, nullptr, &old_int);
-    ::sigaction(SIGTERM, nullptr, &old_term);
-    platform::install_interrupt_handlers();
-    platform::clear_pending_interrupt();
+    const tessel_test::InterruptHandlers handlers;
 
     // The child signals us once we are asleep inside the wait (state S in /proc), so the signal
     // lands during the wait and not before it. It ignores the interrupt that the wait passes on.
@@ -242,15 +224,11 @@ TEST_F(ProcessTest, ATimedWaitReturnsWhenWeAreInterrupted) {
          "trap '' INT; "
          "while [ \"$(cut -d' ' -f3 /proc/$PPID/stat)\" != S ]; do :; done; kill -INT $PPID; "
          "exec sleep 30"});
-    bool ended = child.wait_for(60s);
-    int pending = platform::pending_interrupt();
-    bool still_running = !child.poll();
+    const bool ended = child.wait_for(60s);
+    const int pending = tessel_installer::platform::pending_interrupt();
+    const bool still_running = !child.poll();
     child.send_signal(SIGKILL);
     child.wait();
-
-    platform::clear_pending_interrupt();
-    ::sigaction(SIGINT, &old_int, nullptr);
-    ::sigaction(SIGTERM, &old_term, nullptr);
     EXPECT_FALSE(ended);
     EXPECT_EQ(pending, SIGINT);
     EXPECT_TRUE(still_running);
@@ -332,11 +310,7 @@ TEST_F(ProcessTest, AWaitPassesInterruptsOnToTheChildsGroup) {
          "sleep 30 & echo ready; echo $!; wait", -SIGINT, 0, "pid"},
         {"no interrupt: the child's own status", 0, "echo ready; exit 3", 3, 0, ""},
     };
-    struct sigaction old_int {}, old_term {}, old_hup {};
-    ::sigaction(SIGINT, nullptr, &old_int);
-    ::sigaction(SIGTERM, nullptr, &old_term);
-    ::sigaction(SIGHUP, nullptr, &old_hup);
-    platform::install_interrupt_handlers();
+    const tessel_test::InterruptHandlers handlers;
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         platform::clear_pending_interrupt();
@@ -366,10 +340,6 @@ TEST_F(ProcessTest, AWaitPassesInterruptsOnToTheChildsGroup) {
             EXPECT_EQ(heard, c.heard);
         }
     }
-    platform::clear_pending_interrupt();
-    ::sigaction(SIGINT, &old_int, nullptr);
-    ::sigaction(SIGTERM, &old_term, nullptr);
-    ::sigaction(SIGHUP, &old_hup, nullptr);
 }
 
 namespace {
@@ -378,19 +348,13 @@ namespace {
 // recorded before or during that wait reaches their child too, as an interrupt first.
 TEST(ProcessRun, PassesATerminationRequestOnToTheChild) {
     namespace platform = tessel_installer::platform;
-    struct sigaction old_term {}, old_hup {};
-    ::sigaction(SIGTERM, nullptr, &old_term);
-    ::sigaction(SIGHUP, nullptr, &old_hup);
-    platform::install_interrupt_handlers();
+    const tessel_test::InterruptHandlers handlers;
     for (const int request : {SIGTERM, SIGHUP}) {
         platform::clear_pending_interrupt();
         ASSERT_EQ(std::raise(request), 0);
         const auto done = platform::run({"sh", "-c", "exec sleep 30"});
         EXPECT_EQ(done.returncode, -SIGINT);
     }
-    platform::clear_pending_interrupt();
-    ::sigaction(SIGTERM, &old_term, nullptr);
-    ::sigaction(SIGHUP, &old_hup, nullptr);
 }
 
 }  // namespace

@@ -7,17 +7,14 @@
 
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/signals.hpp"
+#include "test_support.hpp"
 
 namespace platform = tessel_installer::platform;
 
 namespace {
 
 TEST(InterruptHandlers, RecordTheFirstSignalAndCountEach) {
-    struct sigaction old_int {}, old_term {};
-    ::sigaction(SIGINT, nullptr, &old_int);
-    ::sigaction(SIGTERM, nullptr, &old_term);
-    platform::install_interrupt_handlers();
-    platform::clear_pending_interrupt();
+    const tessel_test::InterruptHandlers handlers;
 
     const unsigned long before = platform::interrupt_count();
     std::raise(SIGTERM);  // the process lives on: the handler only records it
@@ -40,9 +37,6 @@ TEST(InterruptHandlers, RecordTheFirstSignalAndCountEach) {
     }
     struct sigaction installed {};
     ::sigaction(SIGINT, nullptr, &installed);
-
-    ::sigaction(SIGINT, &old_int, nullptr);
-    ::sigaction(SIGTERM, &old_term, nullptr);
     EXPECT_EQ(pending, SIGTERM);
     EXPECT_EQ(counted, 2u);
     EXPECT_EQ(thrown, SIGTERM);  // the one that is pending, as the exit status reports it

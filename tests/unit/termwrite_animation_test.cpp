@@ -5,7 +5,7 @@
 
 #include <gtest/gtest.h>
 
-#include "captured_stdout.hpp"
+#include "test_support.hpp"
 #include "fake_child.hpp"
 #include "tessel_installer/constants.hpp"
 #include "tessel_installer/utils/termwrite/termwrite.hpp"
@@ -13,7 +13,7 @@
 namespace tessel_installer::termwrite {
 namespace {
 
-using testing::CapturedStdout;
+using tessel_test::CapturedStdout;
 using testing::FakeChild;
 
 std::string text_of(const constants::MessageTable<1>& table) { return std::string(*table.find("install")); }

@@ -5,11 +5,13 @@
 #include <unistd.h>
 
 #include <cstdio>
+#include <functional>
 #include <set>
 #include <string>
 
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/utils/termwrite/termwrite.hpp"
+#include "test_support.hpp"
 
 namespace tw = tessel_installer::termwrite;
 using tessel_installer::KeyError;
@@ -18,47 +20,7 @@ using tessel_installer::PackageStatus;
 
 namespace {
 
-// Points descriptor 1 at a temporary file; contents() reads what reached the file so far without
-// flushing standard output, so it sees only what our code flushed itself.
-class StdoutToFile {
-public:
-    StdoutToFile() {
-        std::fflush(stdout);
-        char pattern[] = "/tmp/tessel-termwrite-XXXXXX";
-        fd_ = ::mkstemp(pattern);
-        ::unlink(pattern);
-        saved_ = ::dup(STDOUT_FILENO);
-        ::dup2(fd_, STDOUT_FILENO);
-    }
-    ~StdoutToFile() {
-        std::fflush(stdout);
-        ::dup2(saved_, STDOUT_FILENO);
-        ::close(saved_);
-        ::close(fd_);
-    }
-    StdoutToFile(const StdoutToFile&) = delete;
-    StdoutToFile& operator=(const StdoutToFile&) = delete;
-
-    std::string contents() const {
-        std::string out;
-        char buffer[4096];
-        off_t at = 0;
-        ssize_t n = 0;
-        while ((n = ::pread(fd_, buffer, sizeof buffer, at)) > 0) {
-            out.append(buffer, static_cast<size_t>(n));
-            at += n;
-        }
-        return out;
-    }
-    std::string flushed_contents() const {
-        std::fflush(stdout);
-        return contents();
-    }
-
-private:
-    int fd_ = -1;
-    int saved_ = -1;
-};
+using tessel_test::CapturedStdout;
 
 const std::string kInstallSuccess =
     "Success! All packages have been installed. You are ready to use Tessel Enterprise.";
@@ -106,69 +68,58 @@ const SummaryCase kSummaryCases[] = {
 TEST(TermwriteMessagesTest, SummaryChosenByOutcomesAndBase) {
     for (const auto& c : kSummaryCases) {
         SCOPED_TRACE(c.label);
-        StdoutToFile out;
+        CapturedStdout out;
         tw::print_package_summary(c.action, c.status, c.tessel_included);
-        EXPECT_EQ(out.flushed_contents(), "\n" + c.message + "\n");
+        EXPECT_EQ(out.text(), "\n" + c.message + "\n");
     }
 }
 
-TEST(TermwriteMessagesTest, AnUninstallHasNoSummary) {
-    for (const auto& status : {PackageStatus{}, kOneFailed}) {
-        StdoutToFile out;
-        tw::print_package_summary(tw::PipAction::Uninstall, status, true);
-        EXPECT_EQ(out.flushed_contents(), "");
-    }
-}
-
-TEST(TermwriteMessagesTest, AdditionalDependenciesNote) {
-    const std::string prefix =
+// Every other fixed text after a run, and plain messages, exactly as they reach standard output.
+TEST(TermwriteMessagesTest, NotesWarningsAndMessages) {
+    const std::string note =
         "\nNote: This package has additional required dependencies that were also installed (";
     const struct {
-        std::set<std::string> names;
+        const char* label;
+        std::function<void()> print;
         std::string expected;
     } cases[] = {
-        {{}, ""},
-        {{"bundle-cedar"}, prefix + "bundle-cedar).\n"},
-        {{"bundle-dogwood", "bundle-alder"}, prefix + "bundle-alder, bundle-dogwood).\n"},
+        {"an uninstall has no summary",
+         [] { tw::print_package_summary(tw::PipAction::Uninstall, {}, true); }, ""},
+        {"not even after a failure",
+         [] { tw::print_package_summary(tw::PipAction::Uninstall, kOneFailed, true); }, ""},
+        {"no dependencies, no note", [] { tw::print_additional_dependencies_installed({}); }, ""},
+        {"one dependency", [] { tw::print_additional_dependencies_installed({"bundle-cedar"}); },
+         note + "bundle-cedar).\n"},
+        {"dependencies in order",
+         [] { tw::print_additional_dependencies_installed({"bundle-dogwood", "bundle-alder"}); },
+         note + "bundle-alder, bundle-dogwood).\n"},
+        {"the connectors warning", [] { tw::print_warning_base_connector_package_installed(); },
+         "\nWarning: In order to use Birch, you'll need to install database-specific packages. "
+         "Please use the `--options` flag to specify your database variants.\n"},
+        // A message gets one line break added, whatever it holds.
+        {"empty message", [] { tw::print_message(""); }, "\n"},
+        {"message", [] { tw::print_message("done"); }, "done\n"},
+        {"message with a line break", [] { tw::print_message("done\n"); }, "done\n\n"},
+        {"message with a carriage return", [] { tw::print_message("\ra"); }, "\ra\n"},
     };
     for (const auto& c : cases) {
-        StdoutToFile out;
-        tw::print_additional_dependencies_installed(c.names);
-        EXPECT_EQ(out.flushed_contents(), c.expected);
-    }
-}
-
-TEST(TermwriteMessagesTest, ConnectorsWarning) {
-    StdoutToFile out;
-    tw::print_warning_base_connector_package_installed();
-    EXPECT_EQ(
-        out.flushed_contents(),
-        "\nWarning: In order to use Birch, you'll need to install database-specific packages. "
-        "Please use the `--options` flag to specify your database variants.\n");
-}
-
-TEST(TermwriteMessagesTest, PrintMessageAddsOneLineBreak) {
-    const struct {
-        const char* message;
-        const char* expected;
-    } cases[] = {{"", "\n"}, {"done", "done\n"}, {"done\n", "done\n\n"}, {"\ra", "\ra\n"}};
-    for (const auto& c : cases) {
-        StdoutToFile out;
-        tw::print_message(c.message);
-        EXPECT_EQ(out.flushed_contents(), c.expected);
+        SCOPED_TRACE(c.label);
+        CapturedStdout out;
+        c.print();
+        EXPECT_EQ(out.text(), c.expected);
     }
 }
 
 TEST(TermwriteMessagesTest, PrintWithFlushReachesTheFileAtOnceAndInOrder) {
-    StdoutToFile out;
+    CapturedStdout out;
     tw::print_with_flush("");
-    EXPECT_EQ(out.contents(), "");
+    EXPECT_EQ(out.so_far(), "");
     // A line still in the buffer goes out before the in-place text that follows it.
     tw::print_message("heading");
     tw::print_with_flush("\rbundle-alder .  ");
-    EXPECT_EQ(out.contents(), "heading\n\rbundle-alder .  ");
+    EXPECT_EQ(out.so_far(), "heading\n\rbundle-alder .  ");
     tw::print_with_flush("\rbundle-alder - Installed!\n");
-    EXPECT_EQ(out.contents(), "heading\n\rbundle-alder .  \rbundle-alder - Installed!\n");
+    EXPECT_EQ(out.so_far(), "heading\n\rbundle-alder .  \rbundle-alder - Installed!\n");
 }
 
 TEST(TermwriteMessagesTest, FailedWriteIsRaised) {

@@ -15,7 +15,7 @@
 #include <string>
 #include <vector>
 
-#include "scoped_env.hpp"
+#include "test_support.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/process.hpp"
 #include "tessel_installer/utils/ledgerfile/ledgerfile.hpp"
@@ -25,6 +25,9 @@ namespace lf = tessel_installer::ledgerfile;
 namespace platform = tessel_installer::platform;
 
 namespace {
+
+using tessel_test::read_file;
+using tessel_test::write_file;
 
 constexpr int kNames = 60;
 
@@ -47,16 +50,6 @@ std::wstring gate_name(unsigned long parent) { return L"Local\\tessel-ledger-gat
     std::_Exit(0);
 }();
 
-std::string read_file(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-}
-
-void write_file(const fs::path& path, const std::string& content) {
-    fs::create_directories(path.parent_path());
-    std::ofstream(path, std::ios::binary | std::ios::trunc) << content;
-}
-
 std::vector<std::string> names_in(const fs::path& dir) {
     std::vector<std::string> names;
     for (const auto& entry : fs::directory_iterator(dir)) names.push_back(entry.path().filename().string());
@@ -73,18 +66,12 @@ std::string self_path() {
 
 class LedgerWindowsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        root_ = tessel_test::make_temp_dir("tessel-ledger-win");
-        ASSERT_FALSE(root_.empty());
-        env_.set("LOCALAPPDATA", (root_ / "Local").string());
-    }
-    void TearDown() override {
-        if (!HasFailure()) fs::remove_all(root_);  // kept on failure, for a look
-    }
+    void SetUp() override { env_.set("LOCALAPPDATA", (root_ / "Local").string()); }
     fs::path dir() const { return root_ / "Local" / "Mirralune" / "Tessel-Installer"; }
     fs::path record() const { return dir() / "installed_packages.txt"; }
 
-    fs::path root_;
+    const tessel_test::TempDir temp_{"tessel-ledger-win"};
+    const fs::path root_ = temp_.path();
     tessel_test::ScopedEnv env_;
 };
 

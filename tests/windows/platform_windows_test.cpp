@@ -13,7 +13,7 @@
 #include <thread>
 #include <vector>
 
-#include "scoped_env.hpp"
+#include "test_support.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/platform/paths.hpp"
 #include "tessel_installer/platform/process.hpp"
@@ -54,18 +54,9 @@ std::vector<std::string> split_nul(const std::string& text) {
 
 class WindowsTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        dir_ = tessel_test::make_temp_dir("tessel-win");
-        ASSERT_FALSE(dir_.empty());
-    }
-    void TearDown() override {
-        if (!HasFailure()) fs::remove_all(dir_);  // kept on failure, for a look
-    }
-    static void touch(const fs::path& file) {
-        fs::create_directories(file.parent_path());
-        std::ofstream(file) << "MZ";
-    }
-    fs::path dir_;
+    static void touch(const fs::path& file) { tessel_test::write_file(file, "MZ"); }
+    const tessel_test::TempDir temp_{"tessel-win"};
+    const fs::path dir_ = temp_.path();
 };
 
 TEST(WindowsProcess, ArgumentVectorsArriveUnchanged) {

@@ -6,7 +6,7 @@
 #include <fstream>
 #include <string>
 
-#include "scoped_env.hpp"
+#include "test_support.hpp"
 #include "tessel_installer/errors.hpp"
 #include "tessel_installer/pyenv.hpp"
 
@@ -20,14 +20,13 @@ std::string utf8(const fs::path& path) {
 }
 
 TEST(PyenvWindows, InterpreterDiscoveryOrder) {
-    const fs::path root = tessel_test::make_temp_dir("tessel-pyenv-win");
-    ASSERT_FALSE(root.empty());
+    const tessel_test::TempDir temp("tessel-pyenv-win");
+    const fs::path root = temp.path();
     const fs::path batch = root / "batch", store = root / "Local" / "Microsoft" / "WindowsApps",
                    installed = root / "Python312";
     for (const fs::path& file : {batch / "python3.cmd", batch / "python.bat", store / "python3.exe",
                                  store / "python.exe", installed / "python.exe"}) {
-        fs::create_directories(file.parent_path());
-        std::ofstream(file) << "MZ";
+        tessel_test::write_file(file, "MZ");
     }
     const std::string venv = utf8(root / "\xc3\xa9t\xc3\xa9 venv");
     const struct {
@@ -59,7 +58,6 @@ TEST(PyenvWindows, InterpreterDiscoveryOrder) {
             EXPECT_EQ(std::string(error.what()).rfind(c.expected, 0), 0u) << error.what();
         }
     }
-    fs::remove_all(root);
 }
 
 }  // namespace
