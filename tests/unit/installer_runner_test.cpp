@@ -224,10 +224,13 @@ TEST(PipRunner, OutcomeLinesCompareWithTheInstalledVersionsBeforeTheCall) {
                          .version = "1.0.0",
                          .installed_versions = OrderedMap<std::string>{{"bundle-alder", "1.0.0"}}},
                         env);
+    // A text with extras, or spelt otherwise, names the distribution that is installed.
+    _perform_pip_action({.packages = {"Bundle_Cedar[postgres]"}, .version = "1.0.0"}, env);
     const std::string text = testing::without_frames(out.text());
     EXPECT_EQ(text,
               "\rbundle-cedar - N/A (already installed)\n\rbundle-alder - Installed!\n"
-              "\rbundle-cedar - Installed!\n\rbundle-alder - N/A (already installed)\n");
+              "\rbundle-cedar - Installed!\n\rbundle-alder - N/A (already installed)\n"
+              "\rBundle_Cedar[postgres] - N/A (already installed)\n");
 }
 
 TEST(PipRunner, AnIndexAskingForCredentialsIsSaidOnceAfterTheSummary) {

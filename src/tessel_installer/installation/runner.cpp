@@ -33,10 +33,12 @@ struct ChildEnd {
     std::exception_ptr output_failure;
 };
 
-// The package a child is for, as its progress line names it.
+// The package a child is for, as its progress line names it, and the version its distribution
+// had before.
 struct ChildLabel {
     const std::string& package;
     const OptionalText& version;
+    const OptionalText& installed_version;
 };
 
 // Runs one package's child: animated with its output discarded, or in debug mode with the command
@@ -76,15 +78,13 @@ ChildEnd _run_one_child(const PipCommand& command, const ChildLabel& label, cons
         spawn.err_file = files->err_path();
     }
     const auto process = children.start(command.argv, spawn);
-    std::optional<std::string> installed_version;
-    if (run.installed_versions.has_value()) installed_version = run.installed_versions->get(label.package);
     try {
         end.status = termwrite::display_progress_animation({.process = *process,
                                                             .package = label.package,
                                                             .version = label.version,
                                                             .show_version = run.show_version,
                                                             .action = run.action,
-                                                            .installed_version = installed_version,
+                                                            .installed_version = label.installed_version,
                                                             .upgrade = run.settings.upgrade,
                                                             .frames = !run.settings.no_progress});
     } catch (const OSError&) {
@@ -95,7 +95,7 @@ ChildEnd _run_one_child(const PipCommand& command, const ChildLabel& label, cons
     }
     end.outcome_text = std::string(termwrite::handle_process_exit_code({.status = end.status,
                                                                         .action = run.action,
-                                                                        .installed_version = installed_version,
+                                                                        .installed_version = label.installed_version,
                                                                         .version = label.version,
                                                                         .upgrade = run.settings.upgrade}));
     if (files) {
@@ -294,8 +294,11 @@ PipRunResult _perform_pip_action(PipRun run, Children& children) {
             continue;
         }
 
-        const ChildEnd end =
-            _run_one_child(command, {.package = package, .version = package_version}, run, children);
+        const ChildEnd end = _run_one_child(command,
+                                            {.package = package,
+                                             .version = package_version,
+                                             .installed_version = installed_version},
+                                            run, children);
         // A child ended by a signal has a negative status: a failure like any other non-zero one.
         const bool was_successful = end.status == constants::SUCCESS;
         run.package_status.set(package, was_successful);
