@@ -380,61 +380,63 @@ TEST(PipRunner, ReportOutcomesAndDryRunLines) {
 
 // Ctrl-C and termination requests: the running child ends, its outcome and the record are kept,
 // and no later package or look-up starts.
-TEST(PipRunner, InterruptsStopAfterTheRunningChild) {
-    const tessel_test::InterruptHandlers handlers;
-    struct Case {
-        const char* what;
-        const char* rule;  // bundle-alder's
-        PipAction action;
-        Words packages;
-        bool index, debug;
-        OptionalText record_before;
-        int signal_number;
-        Calls expected;
-        OptionalText record_after;
-        const char* line;  // a line the output shows, or none
-    };
-    const Case cases[] = {
-        {"Ctrl-C during an install", "interrupt", Install,
-         {"tessel-enterprise", "bundle-alder", "bundle-cedar"}, false, false, std::nullopt, SIGINT,
-         {{"install", "tessel-enterprise"}, {"install", "bundle-alder"}}, "tessel-enterprise\n",
-         "\rbundle-alder - Installation failed."},
-        // The child ends only once the termination was recorded for it to receive; the
-        // interrupted child failed, so its entry stays.
-        {"termination during an uninstall", "term", Uninstall, {"bundle-alder", "bundle-cedar"},
-         false, false, "bundle-alder\nbundle-cedar\n", SIGTERM, {{"uninstall", "-y", "bundle-alder"}},
-         "bundle-alder\nbundle-cedar\n", nullptr},
-        {"termination during an uninstall, debug", "term", Uninstall,
-         {"bundle-alder", "bundle-cedar"}, false, true, "bundle-alder\nbundle-cedar\n", SIGTERM,
-         {{"uninstall", "-y", "bundle-alder"}}, "bundle-alder\nbundle-cedar\n", nullptr},
-        {"Ctrl-C during a look-up starts no package child", "lookup-interrupt", Install,
-         {"bundle-alder", "bundle-cedar"}, true, false, std::nullopt, SIGINT,
-         {{"index", "versions", "bundle-alder"}}, std::nullopt, nullptr},
-    };
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
+class Interrupts : public ::testing::Test {
+protected:
+    const tessel_test::InterruptHandlers handlers_;
+};
+
+TEST_F(Interrupts, CtrlCDuringAnInstallStopsAfterThatChild) {
+    FakeEnvironment env;
+    env.rule("bundle-alder", "interrupt");
+    CapturedStdout out;
+    try {
+        _perform_pip_action({.packages = {"tessel-enterprise", "bundle-alder", "bundle-cedar"}},
+                            env);
+        ADD_FAILURE() << "no interruption";
+    } catch (const Interrupted& interrupted) {
+        EXPECT_EQ(interrupted.signal_number(), SIGINT);
+    }
+    const std::string text = out.text();
+    EXPECT_EQ(heads(env.pip_calls()),
+              (Calls{{"install", "tessel-enterprise"}, {"install", "bundle-alder"}}));
+    EXPECT_EQ(env.record(), "tessel-enterprise\n");
+    EXPECT_NE(text.find("\rbundle-alder - Installation failed."), std::string::npos) << text;
+}
+
+TEST_F(Interrupts, TerminationIsPassedOnToTheChildAndTheUninstallRecordKept) {
+    for (const bool debug : {false, true}) {
         platform::clear_pending_interrupt();
         FakeEnvironment env;
-        if (c.record_before) env.write_record(*c.record_before);
-        env.rule("bundle-alder", c.rule);
+        env.write_record("bundle-alder\nbundle-cedar\n");
+        env.rule("bundle-alder", "term");
         CapturedStdout out;
         try {
-            _perform_pip_action({.action = c.action,
-                                 .packages = c.packages,
-                                 .index_url = c.index ? OptionalText(_index_url()) : std::nullopt,
-                                 .settings = {.debug = c.debug}},
+            _perform_pip_action({.action = Uninstall,
+                                 .packages = {"bundle-alder", "bundle-cedar"},
+                                 .settings = {.debug = debug}},
                                 env);
             ADD_FAILURE() << "no interruption";
         } catch (const Interrupted& interrupted) {
-            EXPECT_EQ(interrupted.signal_number(), c.signal_number);
+            EXPECT_EQ(interrupted.signal_number(), SIGTERM);
         }
-        const std::string text = out.text();
-        EXPECT_EQ(heads(env.pip_calls()), c.expected);
-        EXPECT_EQ(env.record(), c.record_after);
-        if (c.line != nullptr) {
-            EXPECT_NE(text.find(c.line), std::string::npos) << text;
-        }
+        out.text();
+        // The child ends only once the termination was recorded for it to receive.
+        EXPECT_EQ(heads(env.pip_calls()), (Calls{{"uninstall", "-y", "bundle-alder"}})) << debug;
+        // The interrupted child failed: its entry stays.
+        EXPECT_EQ(env.record(), "bundle-alder\nbundle-cedar\n") << debug;
     }
+}
+
+TEST_F(Interrupts, CtrlCDuringALookUpStartsNoPackageChild) {
+    FakeEnvironment env;
+    env.rule("bundle-alder", "lookup-interrupt");
+    CapturedStdout out;
+    EXPECT_THROW(_perform_pip_action(
+                     {.packages = {"bundle-alder", "bundle-cedar"}, .index_url = _index_url()}, env),
+                 Interrupted);
+    out.text();
+    EXPECT_EQ(heads(env.pip_calls()), (Calls{{"index", "versions", "bundle-alder"}}));
+    EXPECT_FALSE(env.record().has_value());
 }
 
 }  // namespace
