@@ -77,8 +77,10 @@ TEST(BundleManifest, BrokenManifestsAreRefusedSayingWhy) {
 }
 
 TEST(BundleManifest, DistributionFileNames) {
-    for (const char* name : {"a-1.0-py3-none-any.whl", "a-1.0.tar.gz", "a-1.0.zip", ".a-1.tar.bz2"})
+    for (const char* name : {"a-1.0-py3-none-any.whl", "a-1.0.tar.gz", "a-1.0.zip", ".a-1.tar.bz2"}) {
         EXPECT_TRUE(_is_distribution_file_name(name)) << name;
-    for (const char* name : {"tessel-bundle.json", ".whl", "notes.txt", "a.whl.part"})
+    }
+    for (const char* name : {"tessel-bundle.json", ".whl", "notes.txt", "a.whl.part"}) {
         EXPECT_FALSE(_is_distribution_file_name(name)) << name;
+    }
 }

@@ -97,8 +97,9 @@ TEST(TrustStore, ThePrivateAuthorityIsTakenFromEachPlacePipUsersUse) {
         tessel_test::ScopedEnv env;
         for (const char* name : {"PIP_CERT", "REQUESTS_CA_BUNDLE", "CURL_CA_BUNDLE",
                                  "SSL_CERT_FILE", "SSL_CERT_DIR", "https_proxy", "HTTPS_PROXY",
-                                 "all_proxy", "ALL_PROXY", "PIP_PROXY"})
+                                 "all_proxy", "ALL_PROXY", "PIP_PROXY"}) {
             env.set(name, std::nullopt);
+        }
         env.set("PIP_CONFIG_FILE", "/dev/null");
         env.set(c.variable, c.value);
         const auto started = platform::run({"/usr/bin/python3", "-c", kServer, cert, key},
