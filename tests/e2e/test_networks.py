@@ -184,27 +184,29 @@ class _LoggedProcess:
         self.process = subprocess.Popen(argv, stdin=subprocess.DEVNULL, stdout=subprocess.PIPE,
                                         stderr=subprocess.STDOUT, text=True, errors="replace",
                                         env={**os.environ, "PYTHONUNBUFFERED": "1"})
-        self._lines: list[str] = []
-        self._ready_text = ready
+        self.lines: list[str] = []
         self._ready = threading.Event()
-        self._thread = threading.Thread(target=self._drain, daemon=True)
+        self._thread = threading.Thread(target=self._drain, args=(ready,), daemon=True)
         self._thread.start()
         if not self._ready.wait(timeout=60) or self.process.poll() is not None:
             self.stop()
-            raise AssertionError(f"{argv[0]} did not get ready:\n{''.join(self._lines)}")
+            raise AssertionError(f"{argv[0]} did not get ready:\n{''.join(self.lines)}")
 
-    def _drain(self):
+    def _drain(self, ready: str):
         for line in self.process.stdout:
-            self._lines.append(line)
-            if self._ready_text in line:
+            self.lines.append(line)
+            if ready in line:
                 self._ready.set()
         self._ready.set()  # ended: the waiter sees it through poll()
 
-    def mark(self) -> int:
-        return len(self._lines)
-
-    def log_since(self, mark: int) -> str:
-        return "".join(self._lines[mark:])
+    def passing(self, run):
+        """What run() returns, and the log lines the proxy wrote meanwhile, which carry the
+        catalogue request."""
+        mark = len(self.lines)
+        result = run()
+        log = "".join(self.lines[mark:])
+        assert f"POST {CATALOGUE_REQUEST}" in log, log
+        return result, log
 
     def stop(self):
         self.process.terminate()
@@ -282,12 +284,9 @@ def test_behind_a_tls_intercepting_proxy(handover, pip_trusts, intercepting_prox
         venv.env["PIP_CONFIG_FILE"] = str(config)
     elif handover is not None:
         venv.env[handover] = intercepting_proxy["dir" if handover == "SSL_CERT_DIR" else "ca"]
-    mark = intercepting_proxy["process"].mark()
-    result = subprocess.run([program, "install", "--package", "bundle-alder"], env=venv.env,
-                            cwd=str(tmp_path), stdin=subprocess.DEVNULL, capture_output=True,
-                            text=True, timeout=300)
-    log = intercepting_proxy["process"].log_since(mark)
-    assert f"POST {CATALOGUE_REQUEST}" in log, log
+    result, log = intercepting_proxy["process"].passing(lambda: subprocess.run(
+        [program, "install", "--package", "bundle-alder"], env=venv.env, cwd=str(tmp_path),
+        stdin=subprocess.DEVNULL, capture_output=True, text=True, timeout=300))
     outcome = "Installed!" if pip_trusts else FAILED["install"]
     assert f"bundle-alder - {outcome}\n" in result.stdout, result.stdout + result.stderr
     assert result.returncode == (0 if pip_trusts else 1), result.stdout + result.stderr
@@ -337,10 +336,8 @@ def test_a_proxy_named_the_pip_way_carries_the_catalogue_and_pip(
         venv.env["PIP_CONFIG_FILE"] = str(config)
     else:
         venv.env["PIP_PROXY"] = url
-    mark = proxy.mark()
-    result = run_engine("install", "--package", "bundle-alder", venv=venv, timeout=180)
-    log = proxy.log_since(mark)
-    assert f"POST {CATALOGUE_REQUEST}" in log, log
+    result, log = proxy.passing(
+        lambda: run_engine("install", "--package", "bundle-alder", venv=venv, timeout=180))
     if which == "open":
         assert result.returncode == 0, result.stdout + result.stderr
         assert "bundle-alder - Installed!\n" in result.stdout, result.stdout

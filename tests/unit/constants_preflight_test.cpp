@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.hpp"
 #include "tessel_installer/preflight.hpp"
 
 namespace tessel_installer::pyenv {
@@ -52,15 +53,8 @@ TEST(Preflight, FindingsPerUse) {
         facts.pip_version = c.pip ? "23.0.1" : "";
         facts.stdlib_path = "/std";
         facts.purelib_path = "/site";
-        const auto variables = c.variables;
-        const auto findings = preflight_findings(
-            facts, c.use,
-            [&variables](const char* name) -> std::optional<std::string> {
-                const auto it = variables.find(name);
-                if (it == variables.end()) return std::nullopt;
-                return it->second;
-            },
-            "/py");
+        const auto findings =
+            preflight_findings(facts, c.use, tessel_test::lookup_in(c.variables), "/py");
         ASSERT_EQ(findings.size(), c.starts.size()) << c.what;
         for (std::size_t i = 0; i < findings.size(); ++i) {
             EXPECT_EQ(findings[i].action_error.rfind(c.starts[i], 0), 0u)

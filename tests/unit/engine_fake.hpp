@@ -5,12 +5,12 @@
 // Windows), kept when a test fails.
 #pragma once
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 #include <map>
 #include <memory>
 #include <optional>
-#include <sstream>
 #include <stdexcept>
 #include <string>
 #include <vector>
@@ -55,13 +55,9 @@ public:
     void rule(const std::string& name, const std::string& behaviour) { rules_[name] = behaviour; }
     // Makes the inventory report the distribution as installed.
     void install(const std::string& name, const std::string& version) {
-        for (auto& dist : site_) {
-            if (dist.name == name) {
-                dist.version = version;
-                return;
-            }
-        }
-        site_.push_back({name, version});
+        const auto it = std::find_if(site_.begin(), site_.end(), [&](const auto& d) { return d.name == name; });
+        if (it != site_.end()) it->version = version;
+        else site_.push_back({name, version});
     }
     const Calls& pip_calls() const { return calls_; }
 
@@ -114,16 +110,13 @@ public:
         const std::string base = name.substr(0, name.find('['));
         const std::string behaviour = rule_of(name);
 
-        if (behaviour == "term") {
-            deliver_signal(SIGTERM);
-            return std::make_unique<FakeChild>(0, 0, true);
-        }
-        if (behaviour == "interrupt") {
-            deliver_signal(SIGINT);
-            return std::make_unique<FakeChild>(1, 0, false);
+        const auto remove = [&] { std::erase_if(site_, [&](const auto& d) { return d.name == base; }); };
+        if (behaviour == "term" || behaviour == "interrupt") {
+            deliver_signal(behaviour == "term" ? SIGTERM : SIGINT);
+            return std::make_unique<FakeChild>(behaviour == "term" ? 0 : 1, 0, behaviour == "term");
         }
         if (uninstall && behaviour.rfind("removes:", 0) == 0) {
-            std::erase_if(site_, [&](const pyenv::Distribution& d) { return d.name == base; });
+            remove();
             return std::make_unique<FakeChild>(std::stoi(behaviour.substr(8)), 0, false);
         }
         if (!behaviour.empty() && behaviour.find_first_not_of("-0123456789") == std::string::npos) {
@@ -138,17 +131,14 @@ public:
             install(base, "1.0");
             if (behaviour.rfind("brings:", 0) == 0) install(behaviour.substr(7), "1.0");
         } else if (uninstall) {
-            std::erase_if(site_, [&](const pyenv::Distribution& d) { return d.name == base; });
+            remove();
         }
         const int waits = behaviour.rfind("waits:", 0) == 0 ? std::stoi(behaviour.substr(6)) : 0;
         return std::make_unique<FakeChild>(0, waits, false);
     }
 
 private:
-    std::string rule_of(const std::string& name) const {
-        const auto found = rules_.find(name);
-        return found == rules_.end() ? std::string() : found->second;
-    }
+    std::string rule_of(const std::string& name) { return rules_[name]; }
 
     const tessel_test::TempDir temp_{"tessel-engine"};
     const fs::path root_ = temp_.path();

@@ -52,15 +52,10 @@ public:
             status_ = platform::pending_termination() != 0 ? 143 : 99;
             return true;
         }
-        if (waits_ > 0) {
-            --waits_;
-            return false;
-        }
-        return true;
+        return waits_-- <= 0;
     }
     int wait() override {
-        while (!wait_for_end(std::chrono::milliseconds(0))) {
-        }
+        while (!wait_for_end(std::chrono::milliseconds(0))) continue;
         return status_;
     }
 

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include "test_support.hpp"
 #include "tessel_installer/installation/pip_config.hpp"
 #include "tessel_installer/installation/trust_store.hpp"
 
@@ -18,23 +19,11 @@ using Files = std::map<std::string, std::string>;
 
 PipConfigPlaces places_of(const Variables& variables, std::string platform = "linux") {
     PipConfigPlaces places;
-    places.environment = [variables](const char* name) -> std::optional<std::string> {
-        const auto it = variables.find(name);
-        if (it == variables.end()) return std::nullopt;
-        return it->second;
-    };
+    places.environment = tessel_test::lookup_in(variables);
     places.platform = std::move(platform);
     places.home = "/home/u";
     places.site_prefix = "/venv";
     return places;
-}
-
-auto reader_of(const Files& files) {
-    return [files](const std::string& path) -> std::optional<std::string> {
-        const auto it = files.find(path);
-        if (it == files.end()) return std::nullopt;
-        return it->second;
-    };
 }
 
 TEST(PipConfig, FilesInPipsOrder) {
@@ -122,7 +111,7 @@ TEST(TrustStore, ChosenInPipsOrder) {
     };
     for (const Case& c : cases) {
         const TrustStore trust = _choose_trust_store(
-            places_of(c.variables), reader_of(c.files),
+            places_of(c.variables), tessel_test::lookup_in(c.files),
             [](const std::string& path) { return path == "/dir"; });
         EXPECT_EQ(trust.ca_file, c.ca_file) << c.what;
         EXPECT_EQ(trust.ca_dir, c.ca_dir) << c.what;
@@ -144,7 +133,7 @@ TEST(TrustStore, PipProxyOnlyWithoutProxyVariables) {
         {"so is ALL_PROXY", {{"ALL_PROXY", "http://r:1"}, {"PIP_PROXY", "x"}}, std::nullopt},
     };
     for (const Case& c : cases) {
-        const auto proxy = _pip_proxy(places_of(c.variables), reader_of(files));
+        const auto proxy = _pip_proxy(places_of(c.variables), tessel_test::lookup_in(files));
         EXPECT_EQ(proxy ? std::optional<std::string>(proxy->value) : std::nullopt, c.proxy)
             << c.what;
     }

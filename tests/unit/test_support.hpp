@@ -1,7 +1,7 @@
 // Helpers of the unit tests: environment variables set for one test and restored after it, a fresh
 // temporary directory per test (kept when the test fails, for a look), whole files written and
-// read, standard output captured, the program's interrupt handlers for the length of a test, and
-// on POSIX a command's output.
+// read, look-ups in a fixed table, standard output captured, the program's interrupt handlers for
+// the length of a test, and on POSIX a command's output.
 #pragma once
 
 #include <stdlib.h>
@@ -24,6 +24,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 #include "tessel_installer/platform/signals.hpp"
 
@@ -133,6 +134,15 @@ inline void write_file(const std::filesystem::path& path, const std::string& con
 inline std::string read_file(const std::filesystem::path& path) {
     std::ifstream in(path, std::ios::binary);
     return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+// A look-up in a fixed table (environment variables, files by path): none for a missing key.
+inline auto lookup_in(std::map<std::string, std::string> table) {
+    return [table = std::move(table)](const std::string& key) -> std::optional<std::string> {
+        const auto it = table.find(key);
+        if (it == table.end()) return std::nullopt;
+        return it->second;
+    };
 }
 
 // A /bin/sh script with the body, executable unless asked otherwise.
