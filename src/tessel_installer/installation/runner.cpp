@@ -208,7 +208,9 @@ PipCommand _build_pip_command(const PipCommandParts& parts) {
 
 VersionPlan _plan_version(const std::string& package, const PipRun& run) {
     if (run.offline) return {};
-    const bool is_connectors = constants::is_connectors_package(package);
+    // The connectors package is asked for with its database extras ("bundle-birch[postgres]").
+    const bool is_connectors =
+        constants::is_connectors_package(std::string_view(package).substr(0, package.find('[')));
     if ((_non_empty(run.version) || _non_empty(run.index_url)) && !is_connectors) {
         return {.source = _non_empty(run.version) ? VersionPlan::Source::Given
                                                   : VersionPlan::Source::LookUp,
@@ -245,7 +247,10 @@ PipRunResult _perform_pip_action(PipRun run, Children& children) {
         const VersionPlan plan = _plan_version(package, run);
         if (plan.source == VersionPlan::Source::Given) package_version = run.version;
         if (plan.source == VersionPlan::Source::LookUp) {
-            pkgkit::VersionLookUp found = children.latest_version(package, run.index_url);
+            // The index lists a distribution's versions: asked about "bundle-birch[postgres]",
+            // pip finds nothing, and the package would go unpinned.
+            pkgkit::VersionLookUp found =
+                children.latest_version(package.substr(0, package.find('[')), run.index_url);
             package_version = std::move(found.version);
             // The package's own child still runs, unpinned, and its outcome line says it failed;
             // the cause is said once, after the summary.

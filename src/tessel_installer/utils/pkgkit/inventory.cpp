@@ -46,10 +46,8 @@ std::optional<std::string> get_latest_package_version(const std::string& package
 
 VersionLookUp look_up_latest_package_version(const std::string& package_name,
                                              const std::optional<std::string>& index_url) {
-    // The index lists a distribution's versions: the extras of "bundle-birch[postgres]" would
-    // make the look-up fail and leave the package unpinned.
     std::vector<std::string> cmd{pyenv::interpreter_path(), "-m", "pip", "index", "versions",
-                                 package_name.substr(0, package_name.find('['))};
+                                 package_name};
     if (index_url && !index_url->empty()) {
         cmd.push_back("--index-url");
         cmd.push_back(*index_url);
